@@ -1,0 +1,28 @@
+// Command-line options and argument normalisation.
+#include "app/options.h"
+
+#include <cstring>
+
+#include "engine/poll_context.h"
+
+Options parse_options(int argc, const char *const *argv) {
+  Options opts{false, false, false, argc >= 3};
+  if (argc < 4) {
+    opts.run_guard = opts.complete;
+    return opts;
+  }
+  const char *letters = argv[3];
+  if (letters[0] != '-') return opts;  // no options, and no guard
+  opts.debug = std::strchr(letters, 'd') != nullptr;
+  opts.mode = std::strchr(letters, 'l') != nullptr;
+  opts.run_guard = std::strchr(letters, 'f') == nullptr && std::strchr(letters, 'm') == nullptr;
+  return opts;
+}
+
+void normalise_outdir(char *outdir, std::size_t size, const char *arg) {
+  std::size_t n = copy_bounded(outdir, size, arg, kOutdirCopyMax);
+  if ((n == 0 || outdir[n - 1] != '/') && n + 1 < size) {
+    outdir[n] = '/';
+    outdir[n + 1] = '\0';
+  }
+}

@@ -1,0 +1,40 @@
+// Start-up sequence of the logger.
+#include "app/startup.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "app/guard.h"
+#include "app/options.h"
+#include "engine/poll_context.h"
+#include "serial/protocol.h"
+#include "serial/serial_port.h"
+
+namespace {
+
+char g_stdout_buffer[BUFSIZ];  // line-buffered even into a pipe or file
+
+}  // namespace
+
+void startup(PollContext *ctx, int argc, const char *const *argv) {
+  std::setvbuf(stdout, g_stdout_buffer, _IOLBF, sizeof g_stdout_buffer);
+  init_context(ctx);
+  std::puts(kBanner);
+  Options opts = parse_options(argc, argv);
+  ctx->debug = opts.debug ? 1 : 0;
+  ctx->mode = opts.mode ? 1 : 0;
+  if (opts.run_guard) check_multiple_running(ctx);
+  if (!opts.complete) {
+    std::puts(kUsage);
+    std::exit(-1);
+  }
+  copy_bounded(ctx->serial_path.data(), kDirSize, argv[1], kSerialPathMax);
+  normalise_outdir(ctx->outdir.data(), kDirSize, argv[2]);
+  ctx->fd = open_serial(ctx->serial_path.data());
+  ctx->reset_pending = 0;
+  ctx->state = STATE_LOAD;
+  ctx->rxz = 0;
+  ctx->eep = EEP_NONE;
+  set_command(ctx, ctx->mode ? kCmdLampOn : kCmdLampOff);
+  send_command(ctx);
+}

@@ -1,0 +1,19 @@
+// Loading of the configuration file kelvinlog-config.txt into ConfigText.
+//
+// The file is read raw, once per cycle, and searched as text by the lookups.
+#pragma once
+
+#include <cstddef>
+#include <cstdio>
+
+struct PollContext;
+
+constexpr const char *kConfigFileName = "kelvinlog-config.txt";
+
+// Clears `buf` (`size` bytes) and reads up to size - 1 raw characters of `file`
+// into it; the byte after the text and the last byte are NUL. Returns the count.
+std::size_t read_raw_text(std::FILE *file, char *buf, std::size_t size);
+
+// Reads the configuration into ctx->config and echoes it as "%s:\n%sEOF\n".
+// Ends the process when the file cannot be opened for reading and writing.
+void load_config(PollContext *ctx);

@@ -1,0 +1,42 @@
+// The three lookups made in the raw configuration text: name, model and field.
+//
+// The text is never parsed into records; each lookup is one forward search for
+// the first occurrence of its key plus a short scan of that line or word.
+#pragma once
+
+#include <array>
+#include <cstddef>
+
+struct PollContext;
+
+constexpr std::size_t kFieldMax = 100;  // characters of a key word that count
+using FieldBuffer = std::array<char, kFieldMax + 1>;
+
+// Bytes compare as signed 8-bit values: 0x80-0xFF rank below every ASCII byte.
+// A control character is below 0x20 (NUL, CR and LF included) or 0x80-0xFF.
+inline bool is_control(char c) { return static_cast<signed char>(c) < 0x20; }
+
+// A word character is 0x21-0x7F: blanks and control characters end a word.
+inline bool is_word_char(char c) { return static_cast<signed char>(c) > 0x20; }
+
+enum class NameResult {
+  kAbsent,  // the id does not occur in the text
+  kNoName,  // it occurs, but no usable name follows it
+  kFound,   // `name` holds 1 to 16 characters
+};
+
+// Name rule: the text after the ';' that stands 16 characters after the first
+// occurrence of `id`, up to the next ';' or control character, cut to 16.
+// `text` is NUL-terminated; `name` receives a NUL-terminated result.
+NameResult lookup_name(const char *text, const char *id, char *name, std::size_t name_size,
+                       bool debug);
+
+// Model rule: the last field of the line of the first occurrence of `id`, if it
+// begins with "QV-", has at least 4 characters and no '#' follows the id on its
+// line. The result goes to ctx->qvm (empty if none), cut to 35 characters.
+void lookup_model(PollContext *ctx, const char *id);
+
+// Field lookup: field n (counted from the start of the key word, separated by
+// `sep`) of the word holding the first occurrence of `key`. Only the first 100
+// characters of the word count. Returns `out`, possibly empty.
+const char *extract_field(const char *text, const char *key, char sep, int n, FieldBuffer &out);

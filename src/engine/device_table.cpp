@@ -1,0 +1,57 @@
+// Device table: entries from the bus search and their configured names.
+#include "engine/device_table.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "config/lookup.h"
+#include "engine/poll_context.h"
+#include "serial/protocol.h"
+
+void clear_table(PollContext *ctx) {
+  std::memset(&ctx->table, 0, sizeof ctx->table);
+  ctx->idmax = 0;
+  ctx->idi = 0;
+  ctx->dropped = 0;
+}
+
+bool add_named_entry(PollContext *ctx, const char *id) {
+  if (ctx->idi < 0 || ctx->idi >= static_cast<int>(kTableEntries)) {
+    ++ctx->dropped;
+    return false;
+  }
+  IdText &entry = ctx->table.ids[static_cast<std::size_t>(ctx->idi)];
+  copy_bounded(entry.data(), kIdSize, id, kIdMax);
+  if (ctx->debug) std::printf("o%u %s\n", static_cast<unsigned>(ctx->idi), entry.data());
+  ++ctx->idi;
+  if (ctx->idmax < ctx->idi) ctx->idmax = ctx->idi;
+  return true;
+}
+
+void add_entry(PollContext *ctx) {
+  ctx->rxa[2] = next_token(ctx, ";");
+  if (ctx->rxa[2] == nullptr) return;
+  add_named_entry(ctx, ctx->rxa[2]);
+}
+
+void resolve_names(PollContext *ctx) {
+  DeviceTable &table = ctx->table;
+  std::memset(table.idn.data(), 0, sizeof table.idn);
+  if (ctx->dropped > 0) {
+    std::printf("device table full: %u answers of this search dropped, %u entries kept\n",
+                ctx->dropped, static_cast<unsigned>(kTableEntries));
+  }
+  if (ctx->debug) {
+    const char *last = ctx->idi >= 1 ? table.ids[static_cast<std::size_t>(ctx->idi - 1)].data() : "";
+    const char *before = ctx->idi >= 2 ? table.ids[static_cast<std::size_t>(ctx->idi - 2)].data() : "";
+    std::printf("idi-1=%i,S01=%s,S02=%s\n", ctx->idi - 1, last, before);
+  }
+  for (int n = ctx->idi - 1; n >= 0; --n) {
+    const char *id = table.ids[static_cast<std::size_t>(n)].data();
+    char *name = table.idn[static_cast<std::size_t>(n)].data();
+    if (ctx->debug) std::printf("conf=%sn=%i,id=%s\n", ctx->config.data(), n, id);
+    NameResult found = lookup_name(ctx->config.data(), id, name, kIdSize, ctx->debug != 0);
+    if (found == NameResult::kFound) std::printf("idn[%u]=%s\n", static_cast<unsigned>(n), name);
+    if (found != NameResult::kAbsent && ctx->debug) std::printf("\nname=%s\n", name);
+  }
+}

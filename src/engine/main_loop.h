@@ -1,0 +1,20 @@
+// The main loop: one pass per ~1 ms tick through load, enumerate and poll states.
+//
+// A pass runs the state step, takes at most one line from the adapter,
+// dispatches it, tests for the end of the bus search, and sleeps one tick.
+#pragma once
+
+struct PollContext;
+
+// STATE_LOAD: reload the configuration, clear the table, send an optional bus
+// reset and the bus search, then enter STATE_ENUMERATE.
+void load_step(PollContext *ctx);
+
+// Hands the line now in ctx->line to the handler its state and shape ask for.
+void dispatch_line(PollContext *ctx);
+
+// Runs one pass of the loop.
+void run_pass(PollContext *ctx);
+
+// Runs passes for ever.
+[[noreturn]] void run(PollContext *ctx);

@@ -1,0 +1,113 @@
+// Poll step: choose the entry, read its control file, send the poll command.
+#include "engine/poll.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "config/config_file.h"
+#include "config/lookup.h"
+#include "engine/clock.h"
+#include "engine/poll_context.h"
+#include "output/paths.h"
+#include "serial/protocol.h"
+#include "serial/serial_port.h"
+
+namespace {
+
+constexpr std::size_t kControlMax = 32;   // characters of a control file that are read
+constexpr std::size_t kConfigString = 7;  // "c;xx;yy"
+
+// Rewrites the control file to one character and a line end; skipped silently
+// when the file cannot be reopened.
+void rewrite_control_file(const char *path, char c) {
+  std::FILE *file = std::fopen(path, "w");
+  if (file == nullptr) return;
+  std::fprintf(file, "%c\n", c);
+  std::fclose(file);
+}
+
+void append_switch(PollContext *ctx, char c) {
+  append_command(ctx, c == '1' ? ";11" : ";00");
+  if (ctx->qvm[0] != 'Q') return;
+  long t = static_cast<long>(clock_now() % kSecondsPerDay);
+  if (t < 0) t += kSecondsPerDay;
+  if (ctx->debug) std::printf("timesync %i\n", static_cast<int>(t));
+  if (t > kTimesyncAfter && t < kTimesyncBefore) {
+    char *cmd = ctx->line.data();
+    std::size_t len = std::strlen(cmd);
+    cmd[len - 1] = static_cast<char>(cmd[len - 1] | 0x32);
+    cmd[len - 2] = static_cast<char>(cmd[len - 2] | 0x32);
+  }
+}
+
+// A configuration string goes into the adapter's command stream as it is, so
+// a line end or any other control byte in it would inject further commands.
+bool is_clean_config_string(const char *text) {
+  for (std::size_t i = 0; i < kConfigString; ++i) {
+    if (is_control(text[i])) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+void apply_control_file(PollContext *ctx) {
+  char *path = ctx->path.data();
+  device_path(path, kPathSize, ctx->outdir.data(), device_label(ctx->table, ctx->idi), "o.txt");
+  std::FILE *file = std::fopen(path, "r+");
+  if (file == nullptr) return;
+  char *text = ctx->scratch.data();  // missing characters read as NUL
+  read_raw_text(file, text, kControlMax + 1);
+  std::fclose(file);
+
+  const char first = text[0];
+  if (text[1] != ';') {
+    if (first == 'r') {
+      ctx->reset_pending = 1;
+      rewrite_control_file(path, '0');
+      return;
+    }
+    append_switch(ctx, first);
+    return;
+  }
+  if (text[4] != ';' || ctx->eep != EEP_NONE) return;
+  if (strnlen(text, kConfigString) < kConfigString) return;  // too short to be sent
+  if (!is_clean_config_string(text)) {
+    std::printf("control file %s: configuration string holds a control character, not sent\n",
+                path);
+    return;
+  }
+  if (ctx->debug) std::printf("c64=%s,", text);
+  char config[kConfigString + 1];
+  copy_bounded(config, sizeof config, text, kConfigString);
+  rewrite_control_file(path, first);
+  append_command(ctx, ";");
+  append_command(ctx, config);
+  copy_bounded(ctx->write_log.data(), kWriteLogSize, config, kConfigString);
+  ctx->eep = ctx->idi;
+}
+
+void issue_poll(PollContext *ctx) {
+  ctx->rxz = 0;
+  if (ctx->eep < 0) {
+    --ctx->idi;
+  } else if (++ctx->repolls > kRepollLimit) {
+    // The device never answered its configuration write: log nothing, go on.
+    std::printf("no answer from %s after %i repeated polls, configuration write given up\n",
+                device_label(ctx->table, ctx->idi), kRepollLimit);
+    ctx->eep = EEP_DONE;
+    --ctx->idi;
+  }
+  if (ctx->eep < 0) ctx->repolls = 0;
+  format_poll(ctx, static_cast<unsigned>(ctx->idi));
+  if (ctx->debug) std::printf("o%s, eep=%i, idi=%i\n", ctx->line.data(), ctx->eep, ctx->idi);
+  lookup_model(ctx, ctx->table.ids[static_cast<std::size_t>(ctx->idi)].data());
+  apply_control_file(ctx);
+  append_command(ctx, "\n");
+  if (ctx->eep == ctx->idi) {
+    std::printf("o%s id=%s eep=%i, idi=%i, state=%i, rxz=%i blingo\n", ctx->line.data(),
+                ctx->table.ids[static_cast<std::size_t>(ctx->idi)].data(), ctx->eep, ctx->idi,
+                ctx->state, ctx->rxz);
+  }
+  send_command(ctx);
+}

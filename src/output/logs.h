@@ -1,0 +1,20 @@
+// Timestamped logs: the timestamp text, the error log and the debug log.
+//
+// Each call opens its file, appends one ';'-separated record and closes it, so
+// other programs may read, move or delete a log between records.
+#pragma once
+
+#include <cstddef>
+
+constexpr std::size_t kTimestampSize = 32;  // "dd.mm.yy hh:mm:ss" and room to spare
+constexpr const char *kDebugLogName = "debug.txt";
+
+// Writes the local time of the engine clock as "%02d.%02d.%d %02d:%02d:%02d"
+// (day, month, year - 2000, hour, minute, second) into `buf`.
+void make_timestamp(char *buf, std::size_t size);
+
+// Appends "<timestamp>;<text>;\n" to `path`; ends the process if it cannot be opened.
+void err(const char *path, const char *text);
+
+// Appends "<timestamp>;<a>;<b>;\n" to debug.txt in the working directory.
+void debug_log(const char *a, const char *b);
