@@ -74,7 +74,11 @@ void dispatch_line(PollContext *ctx) {
   if (ctx->debug) {
     std::printf("state=%i, rxa=%s, rxa[1][0]=%c\r\n", ctx->state, ctx->rxa[0], first_of_second);
   }
-  if (ctx->state == STATE_POLL && first_of_second == 'o') handle_data_line(ctx);
+  // A data line belongs to the entry being polled, which always lies inside the table.
+  if (ctx->state == STATE_POLL && first_of_second == 'o' && ctx->idi >= 0 &&
+      ctx->idi < static_cast<int>(kTableEntries)) {
+    handle_data_line(ctx);
+  }
 }
 
 void run_pass(PollContext *ctx) {
