@@ -59,7 +59,9 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # which is the build machine's, so the target's Debian architecture is named
 # here. And dpkg-shlibdeps cannot resolve the target's libraries (the cross
 # compiler's copies under /usr/<triple> belong to the *-cross packages), so
-# the dependencies are stated instead; a static logger needs none.
+# when cpack runs, the shared libraries that the built logger needs are read
+# from its dynamic section and mapped to their Debian packages.
+# -DKELVINLOG_DEB_DEPENDS="..." states the list by hand instead.
 if(CMAKE_CROSSCOMPILING)
   if(CMAKE_SYSTEM_PROCESSOR MATCHES "^(aarch64|arm64)$")
     set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE "arm64")
@@ -67,12 +69,47 @@ if(CMAKE_CROSSCOMPILING)
     set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE "armhf")
   endif()
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS OFF)
-  # -DKELVINLOG_DEB_DEPENDS="..." overrides the list.
   if(DEFINED KELVINLOG_DEB_DEPENDS)
     set(CPACK_DEBIAN_PACKAGE_DEPENDS "${KELVINLOG_DEB_DEPENDS}")
-  elseif(NOT KELVINLOG_STATIC)
-    set(CPACK_DEBIAN_PACKAGE_DEPENDS
-        "libc6 (>= 2.34), libgcc-s1 (>= 3.0), libstdc++6 (>= 12)")
+  else()
+    find_program(KELVINLOG_READELF NAMES ${CMAKE_READELF} readelf)
+    string(REGEX MATCH "^[0-9]+" KELVINLOG_CXX_MAJOR "${CMAKE_CXX_COMPILER_VERSION}")
+    string(CONFIGURE [==[
+# Sets the Depends of the cross-built package from the logger's NEEDED entries.
+execute_process(COMMAND "@KELVINLOG_READELF@" -d -V -W "$<TARGET_FILE:kelvinlog>"
+                OUTPUT_VARIABLE elf RESULT_VARIABLE rc ERROR_QUIET)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "cannot read the dynamic section of $<TARGET_FILE:kelvinlog>")
+endif()
+set(glibc 2.17)
+string(REGEX MATCHALL "GLIBC_2\\.[0-9]+" versions "${elf}")
+foreach(v IN LISTS versions)
+  string(REPLACE "GLIBC_" "" v "${v}")
+  if(v VERSION_GREATER glibc)
+    set(glibc ${v})
+  endif()
+endforeach()
+set(deps "")
+string(REGEX MATCHALL "\\(NEEDED\\)[^\n]*\\[[^]\n]+\\]" needed "${elf}")
+foreach(line IN LISTS needed)
+  string(REGEX REPLACE ".*\\[([^]]+)\\]" "\\1" lib "${line}")
+  if(lib MATCHES "^(libc|libm|libpthread|libdl|librt)\\.so\\.6$" OR lib MATCHES "^ld-linux")
+    list(APPEND deps "libc6 (>= ${glibc})")
+  elseif(lib STREQUAL "libstdc++.so.6")
+    list(APPEND deps "libstdc++6 (>= @KELVINLOG_CXX_MAJOR@)")
+  elseif(lib STREQUAL "libgcc_s.so.1")
+    list(APPEND deps "libgcc-s1 (>= 3.0)")
+  else()
+    message(FATAL_ERROR "no Debian package known for ${lib}; give -DKELVINLOG_DEB_DEPENDS")
+  endif()
+endforeach()
+list(REMOVE_DUPLICATES deps)
+list(JOIN deps ", " CPACK_DEBIAN_PACKAGE_DEPENDS)
+message(STATUS "Depends: ${CPACK_DEBIAN_PACKAGE_DEPENDS}")
+]==] kelvinlog_depends_script @ONLY)
+    file(GENERATE OUTPUT ${PROJECT_BINARY_DIR}/CPackCrossDepends.cmake
+         CONTENT "${kelvinlog_depends_script}")
+    set(CPACK_PROJECT_CONFIG_FILE ${PROJECT_BINARY_DIR}/CPackCrossDepends.cmake)
   endif()
 endif()
 

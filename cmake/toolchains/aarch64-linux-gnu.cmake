@@ -29,8 +29,7 @@ set(CMAKE_CROSSCOMPILING_EMULATOR qemu-aarch64 -L /usr/${KELVINLOG_CROSS_TRIPLE}
 
 # Debian ships no GoogleTest for this architecture next to the cross
 # compiler, so find_package(GTest) finds nothing in the target tree. The
-# sources in /usr/src/googletest (package googletest) build for any target:
-# the test setup compiles them with the cross compiler when this path is set
-# (and should keep them out of installs, INSTALL_GTEST OFF).
-set(KELVINLOG_GTEST_SOURCE_DIR /usr/src/googletest CACHE PATH
+# sources in /usr/src/googletest (package googletest) build for any target;
+# the tests compile them with the cross compiler from this path.
+set(KELVINLOG_GTEST_SOURCE /usr/src/googletest CACHE PATH
     "GoogleTest sources, built with the cross compiler for the tests")
