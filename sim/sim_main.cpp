@@ -246,7 +246,9 @@ void trace_reaction(const Reaction &r, const adaptersim::Command &cmd, const Bat
   for (const Named &n : kNames) {
     if ((r.events & n.bit) == 0) continue;
     if (n.bit == adaptersim::kConfigWrite) {
-      std::printf("# %s %s to device %lu\n", n.text, cmd.config.data(),
+      std::array<char, 4 * adaptersim::kConfigStringLen + 1> config{};
+      adaptersim::escape_bytes(cmd.config.data(), config.data(), config.size());
+      std::printf("# %s %s to device %lu\n", n.text, config.data(),
                   static_cast<unsigned long>(cmd.index));
     } else {
       std::printf("# %s\n", n.text);
@@ -353,9 +355,11 @@ void handle_command(Session &s, std::string_view cmd, std::size_t dropped, std::
   if (g_queue.full()) {
     // The peer does not read; answers beyond the queue are lost, as on a
     // real line whose receiver is gone. The command still counts.
-    Batch scratch;
-    s.adapter->handle(cmd, scratch);
+    static Batch scratch;
+    scratch.clear();
+    const Reaction r = s.adapter->handle(cmd, scratch);
     if (s.options->verbose) std::printf("# answer queue full, answer lost\n");
+    if (r.unplug) start_unplug(s, now);
     return;
   }
   Pending &p = g_queue.back();
