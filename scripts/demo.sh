@@ -43,9 +43,8 @@ done
 cleanup
 trap - EXIT
 
-echo "== logger output (first cycle) =="
-sed -n '1,/^o\$?$/p' "$work/kelvinlog.out" | head -n 40
-echo "..."
+echo "== logger output, first cycle =="
+awk '/^o\$\?$/ { n++ } n < 2 { print }' "$work/kelvinlog.out"
 echo
 echo "== files in the output directory =="
 for f in "$work"/out/*; do
