@@ -1,0 +1,117 @@
+// Command-line options, the guard decision, and the bounded copies of the arguments.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "app/options.h"
+#include "engine/poll_context.h"
+
+namespace {
+
+struct OptionCase {
+  const char *what;
+  std::vector<const char *> args;  // after the program name
+  bool debug;
+  bool mode;
+  bool run_guard;
+  bool complete;
+};
+
+Options parse(const std::vector<const char *> &args) {
+  std::vector<const char *> argv{"kelvinlog"};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return parse_options(static_cast<int>(argv.size()), argv.data());
+}
+
+TEST(ParseOptions, LettersAndGuardDecision) {
+  const OptionCase cases[] = {
+      {"no third argument", {"/dev/ttyUSB0", "/tmp/"}, false, false, true, true},
+      {"-dl", {"/dev/ttyUSB0", "/tmp/", "-dl"}, true, true, true, true},
+      {"-ld", {"/dev/ttyUSB0", "/tmp/", "-ld"}, true, true, true, true},
+      {"-d-l", {"/dev/ttyUSB0", "/tmp/", "-d-l"}, true, true, true, true},
+      {"-xd", {"/dev/ttyUSB0", "/tmp/", "-xd"}, true, false, true, true},
+      {"--help holds an l", {"/dev/ttyUSB0", "/tmp/", "--help"}, false, true, true, true},
+      {"-lm", {"/dev/ttyUSB0", "/tmp/", "-lm"}, false, true, false, true},
+      {"-f", {"/dev/ttyUSB0", "/tmp/", "-f"}, false, false, false, true},
+      {"-df", {"/dev/ttyUSB0", "/tmp/", "-df"}, true, false, false, true},
+      {"-m", {"/dev/ttyUSB0", "/tmp/", "-m"}, false, false, false, true},
+      {"debug without '-'", {"/dev/ttyUSB0", "/tmp/", "debug"}, false, false, false, true},
+      {"empty third argument", {"/dev/ttyUSB0", "/tmp/", ""}, false, false, false, true},
+      {"lone '-'", {"/dev/ttyUSB0", "/tmp/", "-"}, false, false, true, true},
+      {"upper case does not count", {"/dev/ttyUSB0", "/tmp/", "-DLFM"}, false, false, true, true},
+      {"fourth argument ignored", {"/dev/ttyUSB0", "/tmp/", "-d", "-f"}, true, false, true, true},
+      {"only the serial device", {"/dev/ttyUSB0"}, false, false, false, false},
+      {"no argument", {}, false, false, false, false},
+  };
+  for (const OptionCase &c : cases) {
+    SCOPED_TRACE(c.what);
+    Options o = parse(c.args);
+    EXPECT_EQ(o.debug, c.debug);
+    EXPECT_EQ(o.mode, c.mode);
+    EXPECT_EQ(o.run_guard, c.run_guard);
+    EXPECT_EQ(o.complete, c.complete);
+  }
+}
+
+TEST(NormaliseOutdir, AlwaysEndsInOneAddedSlash) {
+  const std::string a300(300, 'a');
+  const std::string slash_at_253 = std::string(252, 'a') + "/" + std::string(47, 'b');
+  const struct {
+    std::string arg;
+    std::string expected;
+  } cases[] = {
+      {"/tmp", "/tmp/"},
+      {"/tmp/", "/tmp/"},
+      {"/tmp//", "/tmp//"},
+      {"out", "out/"},
+      {"", "/"},
+      {a300, std::string(253, 'a') + "/"},
+      {slash_at_253, std::string(252, 'a') + "/"},
+      {std::string(253, 'c'), std::string(253, 'c') + "/"},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.arg.substr(0, 20) + "... (" + std::to_string(c.arg.size()) + " chars)");
+    char outdir[kDirSize];
+    std::memset(outdir, 'Z', sizeof outdir);
+    normalise_outdir(outdir, sizeof outdir, c.arg.c_str());
+    EXPECT_EQ(std::string(outdir), c.expected);
+  }
+}
+
+TEST(CopyBounded, NeverWritesPastTheBufferAndAlwaysTerminates) {
+  char buf[12];
+  const auto reset = [&buf] { std::memset(buf, '#', sizeof buf); };
+
+  reset();  // source longer than the 8-byte destination
+  EXPECT_EQ(copy_bounded(buf, 8, "0123456789", 100), 7u);
+  EXPECT_STREQ(buf, "0123456");
+  EXPECT_EQ(buf[8], '#');
+
+  reset();  // `max` below the buffer size
+  EXPECT_EQ(copy_bounded(buf, 8, "0123456789", 3), 3u);
+  EXPECT_STREQ(buf, "012");
+
+  reset();  // short source
+  EXPECT_EQ(copy_bounded(buf, 8, "ab", 100), 2u);
+  EXPECT_STREQ(buf, "ab");
+
+  reset();  // no room at all: nothing written
+  EXPECT_EQ(copy_bounded(buf, 0, "ab", 100), 0u);
+  EXPECT_EQ(buf[0], '#');
+
+  reset();  // room for the NUL only
+  EXPECT_EQ(copy_bounded(buf, 1, "ab", 100), 0u);
+  EXPECT_EQ(buf[0], '\0');
+  EXPECT_EQ(buf[1], '#');
+}
+
+TEST(CopyBounded, SerialPathKeepsAtMost254Characters) {
+  const std::string device = "/dev/" + std::string(295, 'x');
+  char path[kDirSize];
+  EXPECT_EQ(copy_bounded(path, sizeof path, device.c_str(), kSerialPathMax), 254u);
+  EXPECT_EQ(std::string(path), device.substr(0, 254));
+}
+
+}  // namespace

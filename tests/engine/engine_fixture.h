@@ -1,0 +1,145 @@
+// Fixture of the engine tests: working directory with the configuration file,
+// output directory, the adapter's pseudo-terminal, a fake clock, captured stdout.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+
+#include <chrono>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/main_loop.h"
+#include "engine/poll_context.h"
+#include "support/test_support.h"
+
+namespace enginetest {
+
+constexpr std::time_t kDay = 86400;
+constexpr std::time_t kNoon = 20000 * kDay + 43200;
+
+// Good frames of a family 28 sensor (85.000 and 17.000 degrees), and what the
+// frame check cuts them to.
+inline const std::string kFrame85 = "50 05 4B 46 7F FF 0C 10 1C 9C 00";
+inline const std::string kFrame85Cut = "50 05 4B 46 7F FF 0C 10 1C ";
+inline const std::string kFrame17 = "10 01 00 00 00 00 00 00 00 11 00";
+inline const std::string kFrame17Cut = "10 01 00 00 00 00 00 00 00 ";
+
+// ROM id of a family 28 sensor, distinct for each i.
+inline std::string sensor_id(int i) {
+  const unsigned n = static_cast<unsigned>(i) % 100u;
+  return "28AA0000000000" + std::string(1, static_cast<char>('0' + n / 10)) +
+         std::string(1, static_cast<char>('0' + n % 10));
+}
+
+inline int occurrences(const std::string &text, const std::string &needle) {
+  int n = 0;
+  for (auto p = text.find(needle); p != std::string::npos; p = text.find(needle, p + 1)) ++n;
+  return n;
+}
+
+class EngineTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    testing::internal::CaptureStdout();
+    ASSERT_GE(pty_.slave(), 0);
+    set_config("");
+    testsupport::prepare_context(ctx_.get(), out_.path(), pty_.slave());
+    testsupport::FakeClock::install(kNoon);
+  }
+  void TearDown() override {
+    testsupport::FakeClock::uninstall();
+    testing::internal::GetCapturedStdout();
+  }
+
+  PollContext *ctx() { return ctx_.get(); }
+  void set_config(const std::string &text) {
+    testsupport::write_file(work_.file("kelvinlog-config.txt"), text);
+  }
+  std::string out_file(const std::string &name) const { return out_.file(name); }
+  std::string read_out(const std::string &name) const {
+    return testsupport::read_file(out_.file(name));
+  }
+  bool out_exists(const std::string &name) const {
+    return testsupport::file_exists(out_.file(name));
+  }
+
+  // Standard output since the last call.
+  std::string take_stdout() {
+    std::string s = testing::internal::GetCapturedStdout();
+    testing::internal::CaptureStdout();
+    return s;
+  }
+
+  void pass(int n = 1) {
+    for (int i = 0; i < n; ++i) run_pass(ctx());
+  }
+
+  // The adapter sends `text`; returns once all of it can be read.
+  void adapter_sends(const std::string &text) {
+    pty_.send(text);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+    for (;;) {
+      int ready = 0;
+      if (ioctl(pty_.slave(), FIONREAD, &ready) == 0 &&
+          static_cast<std::size_t>(ready) >= text.size()) {
+        return;
+      }
+      ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "pty did not deliver";
+      pollfd p{pty_.slave(), POLLIN, 0};
+      poll(&p, 1, 1);
+    }
+  }
+
+  // The adapter sends one line, and the next pass takes it.
+  void answer(const std::string &line) {
+    adapter_sends(line);
+    pass();
+  }
+
+  // Commands the adapter has received so far, once at least `n` bytes have come.
+  std::string adapter_got(std::size_t n) {
+    std::string got;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+    while (got.size() < n && std::chrono::steady_clock::now() < deadline) {
+      pollfd p{pty_.master(), POLLIN, 0};
+      if (poll(&p, 1, 10) > 0) got += pty_.drain();
+    }
+    return got + pty_.drain();
+  }
+  void expect_sent(const std::string &expected) { EXPECT_EQ(adapter_got(expected.size()), expected); }
+
+  // Runs the load pass, one enumeration answer per id, and the quiet passes
+  // that end the search; afterwards the engine is in STATE_POLL.
+  void enumerate(const std::vector<std::string> &ids) {
+    pass();
+    for (std::size_t i = 0; i < ids.size(); ++i) {
+      answer(std::to_string(i) + ";o;" + ids[i] + "\n");
+    }
+    pass(501);
+    ASSERT_EQ(ctx()->state, STATE_POLL);
+  }
+
+  // Puts `n` sensors into the table as the search leaves it, with `idi` set.
+  void fill_table(int n, int idi) {
+    for (int i = 0; i < n; ++i) {
+      copy_bounded(ctx()->table.ids[static_cast<std::size_t>(i)].data(), kIdSize,
+                   sensor_id(i).c_str(), kIdMax);
+    }
+    ctx()->idmax = n;
+    ctx()->idi = idi;
+    ctx()->state = STATE_POLL;
+    ctx()->rxz = 101;
+  }
+
+  testsupport::TempDir work_;
+  testsupport::TempDir out_;
+  testsupport::ChdirGuard cwd_{work_.path()};
+  testsupport::PtyPair pty_;
+  std::unique_ptr<PollContext> ctx_ = std::make_unique<PollContext>();
+};
+
+}  // namespace enginetest

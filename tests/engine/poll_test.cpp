@@ -1,0 +1,202 @@
+// Poll command and control file: suffixes, rewrites, configuration writes, timesync, re-poll limit.
+#include <string>
+
+#include "engine_fixture.h"
+#include "engine/poll.h"
+
+namespace enginetest {
+namespace {
+
+using testsupport::FakeClock;
+using PollTest = EngineTest;
+
+struct ControlCase {
+  const char *what;
+  bool present;       // the control file exists
+  std::string text;   // its content
+  int eep_before;
+  std::string command;     // command sent for entry 5
+  std::string file_after;  // "<missing>" when there is none
+  int reset_pending;
+  int eep_after;
+  std::string write_log;
+  bool malformed;  // the status line about a control character is printed
+};
+
+TEST_F(PollTest, ControlTextShapesTheCommand) {
+  const std::string ignored(40, 'x');
+  const ControlCase cases[] = {
+      {"reset request", true, "r\n", EEP_NONE, "$5\n", "0\n", 1, EEP_NONE, "", false},
+      {"switch on", true, "1\n", EEP_NONE, "$5;11\n", "1\n", 0, EEP_NONE, "", false},
+      {"lone 1", true, "1", EEP_NONE, "$5;11\n", "1", 0, EEP_NONE, "", false},
+      {"0", true, "0\n", EEP_NONE, "$5;00\n", "0\n", 0, EEP_NONE, "", false},
+      {"x", true, "x\n", EEP_NONE, "$5;00\n", "x\n", 0, EEP_NONE, "", false},
+      {"blank", true, " \n", EEP_NONE, "$5;00\n", " \n", 0, EEP_NONE, "", false},
+      {"upper-case R", true, "R\n", EEP_NONE, "$5;00\n", "R\n", 0, EEP_NONE, "", false},
+      {"line end", true, "\n", EEP_NONE, "$5;00\n", "\n", 0, EEP_NONE, "", false},
+      {"empty file", true, "", EEP_NONE, "$5;00\n", "", 0, EEP_NONE, "", false},
+      {"longer than 32", true, "1" + ignored, EEP_NONE, "$5;11\n", "1" + ignored, 0, EEP_NONE, "",
+       false},
+      {"configuration write", true, "1;05;42\n", EEP_NONE, "$5;1;05;42\n", "1\n", 0, 5, "1;05;42",
+       false},
+      {"configuration write with reset", true, "r;05;42\n", EEP_NONE, "$5;r;05;42\n", "r\n", 0, 5,
+       "r;05;42", false},
+      {"long configuration text", true, "0;12;34" + ignored + "\n", EEP_NONE, "$5;0;12;34\n", "0\n",
+       0, 5, "0;12;34", false},
+      {"5th character not ';'", true, "1;05,42\n", EEP_NONE, "$5\n", "1;05,42\n", 0, EEP_NONE, "",
+       false},
+      {"2nd ';' and nothing more", true, "1;\n", EEP_NONE, "$5\n", "1;\n", 0, EEP_NONE, "", false},
+      {"write already done this cycle", true, "1;05;42\n", EEP_DONE, "$5\n", "1;05;42\n", 0,
+       EEP_DONE, "", false},
+      {"too short", true, "1;05;4", EEP_NONE, "$5\n", "1;05;4", 0, EEP_NONE, "", false},
+      {"line end inside", true, "1;05;4\n", EEP_NONE, "$5\n", "1;05;4\n", 0, EEP_NONE, "", true},
+      {"carriage return inside", true, "1;0\r;42\n", EEP_NONE, "$5\n", "1;0\r;42\n", 0, EEP_NONE, "",
+       true},
+      {"byte 0x80", true, "1;05;4\x80\n", EEP_NONE, "$5\n", "1;05;4\x80\n", 0, EEP_NONE, "", true},
+      {"byte 0xFF", true, "1;\xff" "5;42", EEP_NONE, "$5\n", "1;\xff" "5;42", 0, EEP_NONE, "", true},
+      {"no control file", false, "", EEP_NONE, "$5\n", "<missing>", 0, EEP_NONE, "", false},
+  };
+  const std::string id = sensor_id(5);
+  const std::string control = id + "o.txt";
+  for (const ControlCase &c : cases) {
+    SCOPED_TRACE(c.what);
+    testsupport::prepare_context(ctx(), out_.path(), pty_.slave());
+    fill_table(8, 6);
+    ctx()->eep = c.eep_before;
+    std::remove(out_file(control).c_str());
+    if (c.present) testsupport::write_file(out_file(control), c.text);
+    take_stdout();
+
+    issue_poll(ctx());
+
+    EXPECT_EQ(ctx()->idi, 5);
+    EXPECT_EQ(ctx()->rxz, 0);
+    EXPECT_EQ(std::string(ctx()->line.data()), c.command);
+    EXPECT_EQ(read_out(control), c.file_after);
+    EXPECT_EQ(ctx()->reset_pending, c.reset_pending);
+    EXPECT_EQ(ctx()->eep, c.eep_after);
+    EXPECT_EQ(std::string(ctx()->write_log.data()), c.write_log);
+    std::string expected;
+    if (c.malformed) {
+      expected += "control file " + out_file(control) +
+                  ": configuration string holds a control character, not sent\n";
+    }
+    if (c.eep_after == 5) {
+      expected += "o" + c.command + " id=" + id + " eep=5, idi=5, state=2, rxz=0 blingo\n";
+    }
+    expected += "o" + c.command;
+    EXPECT_EQ(take_stdout(), expected);
+  }
+}
+
+TEST_F(PollTest, AfterAConfigurationWriteTheSameEntryIsPolledWithItsSwitch) {
+  fill_table(8, 6);
+  testsupport::write_file(out_file(sensor_id(5) + "o.txt"), "1;05;42\n");
+  issue_poll(ctx());
+  ASSERT_EQ(ctx()->eep, 5);
+  take_stdout();
+  issue_poll(ctx());
+  EXPECT_EQ(ctx()->idi, 5);
+  EXPECT_EQ(std::string(ctx()->line.data()), "$5;11\n");
+  EXPECT_NE(take_stdout().find(" blingo\n"), std::string::npos);
+  expect_sent("$5;1;05;42\n$5;11\n");
+}
+
+TEST_F(PollTest, ConfigurationWriteWithResetRequestsTheResetNextPoll) {
+  fill_table(8, 6);
+  testsupport::write_file(out_file(sensor_id(5) + "o.txt"), "r;05;42\n");
+  issue_poll(ctx());
+  ASSERT_EQ(ctx()->eep, 5);
+  EXPECT_EQ(ctx()->reset_pending, 0);
+  issue_poll(ctx());
+  EXPECT_EQ(std::string(ctx()->line.data()), "$5\n");
+  EXPECT_EQ(ctx()->reset_pending, 1);
+  EXPECT_EQ(read_out(sensor_id(5) + "o.txt"), "0\n");
+}
+
+TEST_F(PollTest, OnlyThe32FirstCharactersAreRead) {
+  ctx()->debug = 1;
+  fill_table(8, 6);
+  const std::string text = "1;05;42ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefgh\n";
+  testsupport::write_file(out_file(sensor_id(5) + "o.txt"), text);
+  take_stdout();
+  issue_poll(ctx());
+  EXPECT_NE(take_stdout().find("c64=" + text.substr(0, 32) + ","), std::string::npos);
+  EXPECT_EQ(std::string(ctx()->line.data()), "$5;1;05;42\n");
+}
+
+TEST_F(PollTest, TimesyncWindowForModules) {
+  const std::string id = "28FF4A1B02170312";
+  const struct {
+    long t;
+    const char *control;
+    const char *command;
+  } cases[] = {
+      {360, "1\n", "$3;11\n"}, {361, "1\n", "$3;33\n"}, {420, "1\n", "$3;33\n"},
+      {539, "1\n", "$3;33\n"}, {540, "1\n", "$3;11\n"}, {43200, "1\n", "$3;11\n"},
+      {0, "1\n", "$3;11\n"},   {360, "0\n", "$3;00\n"}, {361, "0\n", "$3;22\n"},
+      {539, "x\n", "$3;22\n"}, {540, "x\n", "$3;00\n"},
+  };
+  for (const bool module : {true, false}) {
+    for (const auto &c : cases) {
+      SCOPED_TRACE(std::string(module ? "module" : "sensor") + " t=" + std::to_string(c.t));
+      testsupport::prepare_context(ctx(), out_.path(), pty_.slave(),
+                                   id + (module ? ";Boiler;QV-HTX\n" : ";Boiler\n"));
+      fill_table(5, 4);
+      copy_bounded(ctx()->table.ids[3].data(), kIdSize, id.c_str(), kIdMax);
+      testsupport::write_file(out_file(id + "o.txt"), c.control);
+      FakeClock::now = 19000 * kDay + c.t;
+      issue_poll(ctx());
+      std::string expected = c.command;
+      if (!module) expected.replace(3, 2, c.control[0] == '1' ? "11" : "00");
+      EXPECT_EQ(std::string(ctx()->line.data()), expected);
+    }
+  }
+}
+
+TEST_F(PollTest, TimesyncTraceOnlyForModules) {
+  const std::string id = "28FF4A1B02170312";
+  for (const bool module : {true, false}) {
+    testsupport::prepare_context(ctx(), out_.path(), pty_.slave(),
+                                 id + (module ? ";Boiler;QV-HTX\n" : ";Boiler\n"));
+    ctx()->debug = 1;
+    fill_table(5, 4);
+    copy_bounded(ctx()->table.ids[3].data(), kIdSize, id.c_str(), kIdMax);
+    testsupport::write_file(out_file(id + "o.txt"), "1\n");
+    FakeClock::now = 19000 * kDay + 420;
+    take_stdout();
+    issue_poll(ctx());
+    const std::string out = take_stdout();
+    EXPECT_EQ(out.find("timesync 420\n") != std::string::npos, module);
+    EXPECT_EQ(out.find("timesync") != std::string::npos, module);
+  }
+}
+
+TEST_F(PollTest, UnansweredConfigurationWriteIsGivenUpAfter10RepeatedPolls) {
+  fill_table(8, 6);
+  testsupport::write_file(out_file(sensor_id(5) + "o.txt"), "1;05;42\n");
+  issue_poll(ctx());
+  ASSERT_EQ(ctx()->eep, 5);
+  take_stdout();
+  for (int i = 0; i < 10; ++i) {
+    issue_poll(ctx());
+    EXPECT_EQ(std::string(ctx()->line.data()), "$5;11\n") << i;
+    EXPECT_EQ(ctx()->eep, 5);
+  }
+  EXPECT_EQ(take_stdout().find("no answer"), std::string::npos);
+
+  issue_poll(ctx());
+  const std::string out = take_stdout();
+  EXPECT_NE(out.find("no answer from " + sensor_id(5) +
+                     " after 10 repeated polls, configuration write given up\n"),
+            std::string::npos);
+  EXPECT_EQ(ctx()->eep, EEP_DONE);
+  EXPECT_EQ(ctx()->idi, 4);
+  EXPECT_EQ(std::string(ctx()->line.data()), "$4\n");
+  issue_poll(ctx());
+  EXPECT_EQ(std::string(ctx()->line.data()), "$3\n");
+  EXPECT_EQ(take_stdout().find("no answer"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace enginetest

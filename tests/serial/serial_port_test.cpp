@@ -1,0 +1,193 @@
+// Serial link: terminal settings, send_command and receive_line against a pseudo-terminal.
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "engine/poll_context.h"
+#include "serial/protocol.h"
+#include "serial/serial_port.h"
+#include "support/test_support.h"
+
+namespace {
+
+using testsupport::PtyPair;
+using testsupport::TempDir;
+using Clock = std::chrono::steady_clock;
+constexpr auto kPatience = std::chrono::seconds(3);
+
+// Waits until `n` bytes of complete lines stand ready on the logger's side.
+bool wait_ready(int fd, std::size_t n) {
+  const auto deadline = Clock::now() + kPatience;
+  for (;;) {
+    int ready = 0;
+    if (ioctl(fd, FIONREAD, &ready) == 0 && static_cast<std::size_t>(ready) >= n) return true;
+    if (Clock::now() > deadline) return false;
+    pollfd p{fd, POLLIN, 0};
+    poll(&p, 1, 1);
+  }
+}
+
+// Collects what the logger wrote until at least `n` bytes have come.
+std::string adapter_got(PtyPair &pty, std::size_t n) {
+  std::string got;
+  const auto deadline = Clock::now() + kPatience;
+  while (got.size() < n && Clock::now() < deadline) {
+    pollfd p{pty.master(), POLLIN, 0};
+    if (poll(&p, 1, 10) > 0) got += pty.drain();
+  }
+  return got + pty.drain();
+}
+
+class SerialTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_GE(pty_.slave(), 0);
+    testsupport::prepare_context(ctx_.get(), out_.path(), pty_.slave());
+  }
+  // The adapter sends `text`; returns once all of it can be read.
+  void adapter_sends(const std::string &text) {
+    pty_.send(text);
+    ASSERT_TRUE(wait_ready(pty_.slave(), text.size())) << "pty did not deliver";
+  }
+  std::string line() const { return ctx_->line.data(); }
+
+  TempDir out_;
+  PtyPair pty_;
+  std::unique_ptr<PollContext> ctx_ = std::make_unique<PollContext>();
+};
+
+TEST(SerialSettings, ExactRecord) {
+  termios tio;
+  std::memset(&tio, 0xA5, sizeof tio);
+  make_serial_settings(&tio);
+  EXPECT_EQ(tio.c_cflag, static_cast<tcflag_t>(B115200 | CS8 | CREAD | CLOCAL));
+  EXPECT_EQ(tio.c_cflag, 0x18B2u);
+  EXPECT_EQ(tio.c_lflag, static_cast<tcflag_t>(ICANON));
+  EXPECT_EQ(tio.c_iflag, 0u);
+  EXPECT_EQ(tio.c_oflag, 0u);
+  EXPECT_EQ(tio.c_line, 0);
+  for (std::size_t i = 0; i < NCCS; ++i) {
+    const int expected = i == VTIME ? 50 : 0;  // VMIN is 0 like the rest
+    EXPECT_EQ(tio.c_cc[i], expected) << "c_cc[" << i << "]";
+  }
+  EXPECT_EQ(cfgetospeed(&tio), static_cast<speed_t>(B115200));
+}
+
+TEST_F(SerialTest, DeviceIsInLineModeWithoutEchoOrTranslation) {
+  termios tio;
+  ASSERT_EQ(tcgetattr(pty_.slave(), &tio), 0);
+  EXPECT_EQ(tio.c_lflag, static_cast<tcflag_t>(ICANON));
+  EXPECT_EQ(tio.c_iflag, 0u);
+  EXPECT_EQ(tio.c_oflag, 0u);
+}
+
+TEST_F(SerialTest, SendEchoesThenWritesExactBytes) {
+  set_command(ctx_.get(), kCmdLampOn);
+  testing::internal::CaptureStdout();
+  send_command(ctx_.get());
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "o$L+\n");
+  EXPECT_EQ(adapter_got(pty_, 4), "$L+\n");
+}
+
+TEST_F(SerialTest, NothingWaitingIsSilent) {
+  testing::internal::CaptureStdout();
+  EXPECT_FALSE(receive_line(ctx_.get()));
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+}
+
+TEST_F(SerialTest, RetryLineIsAnsweredWithALineFeed) {
+  adapter_sends("4;??;\n");
+  testing::internal::CaptureStdout();
+  EXPECT_FALSE(receive_line(ctx_.get()));
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "retry 4;??;\n");
+  EXPECT_EQ(adapter_got(pty_, 1), "\n");
+}
+
+TEST_F(SerialTest, LineAfterARetryIsDroppedThenReadingGoesOn) {
+  adapter_sends("4;??;\n5;o;LOST\n");
+  testing::internal::CaptureStdout();
+  EXPECT_FALSE(receive_line(ctx_.get()));
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "retry 4;??;\n");
+
+  adapter_sends("4;o;??\n5;o;LOST\n6;o;KEPT\n");
+  testing::internal::CaptureStdout();
+  EXPECT_TRUE(receive_line(ctx_.get()));
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "retry 4;o;??\ni6;o;KEPT\n");
+  EXPECT_EQ(line(), "6;o;KEPT\n");
+  EXPECT_EQ(adapter_got(pty_, 2), "\n\n");
+}
+
+TEST_F(SerialTest, OverlongLineComesInTwoParts) {
+  adapter_sends(std::string(300, 'A') + "\n");
+  testing::internal::CaptureStdout();
+  ASSERT_TRUE(receive_line(ctx_.get()));
+  EXPECT_EQ(line(), std::string(255, 'A'));
+  ASSERT_TRUE(receive_line(ctx_.get()));
+  EXPECT_EQ(line(), std::string(45, 'A') + "\n");
+  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+            "i" + std::string(255, 'A') + "i" + std::string(45, 'A') + "\n");
+}
+
+TEST_F(SerialTest, CarriageReturnIsKept) {
+  adapter_sends("7;o;28FF4A1B02170312\r\n");
+  testing::internal::CaptureStdout();
+  ASSERT_TRUE(receive_line(ctx_.get()));
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "i7;o;28FF4A1B02170312\r\n");
+  EXPECT_EQ(line(), "7;o;28FF4A1B02170312\r\n");
+}
+
+TEST_F(SerialTest, DebugTraceMarksTheAwaitedDevice) {
+  ctx_->debug = 1;
+  ctx_->state = STATE_POLL;
+  ctx_->rxz = 7;
+  ctx_->idi = 3;
+  const struct {
+    int eep;
+    const char *trace;
+  } cases[] = {
+      {3, "\r\ni3;o;X\n, eep=3, idi=3, state=2, rxz=7 bingo\r\ni3;o;X\n"},
+      {EEP_NONE, "\r\ni3;o;X\n, eep=-99, idi=3, state=2, rxz=7\r\ni3;o;X\n"},
+      {EEP_DONE, "\r\ni3;o;X\n, eep=-98, idi=3, state=2, rxz=7\r\ni3;o;X\n"},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.eep);
+    ctx_->eep = c.eep;
+    adapter_sends("3;o;X\n");
+    testing::internal::CaptureStdout();
+    EXPECT_TRUE(receive_line(ctx_.get()));
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), c.trace);
+  }
+}
+
+// The child of a threadsafe death test builds its own pseudo-terminal, so the
+// master it closes is the only one of that pair.
+TEST_F(SerialTest, AdapterLossEndsTheProcessNamingTheDevice) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        pty_.close_master();
+        const auto deadline = Clock::now() + kPatience;
+        while (Clock::now() < deadline) receive_line(ctx_.get());
+      },
+      ::testing::ExitedWithCode(255), "/dev/test-serial: ");
+}
+
+TEST_F(SerialTest, ReadErrorEndsTheProcessNamingTheDevice) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        ctx_->fd = dup(pty_.slave());
+        close(ctx_->fd);  // no longer open: EBADF
+        receive_line(ctx_.get());
+      },
+      ::testing::ExitedWithCode(255), "/dev/test-serial: Bad file descriptor");
+}
+
+}  // namespace
