@@ -30,6 +30,17 @@ std::string ps_list(const std::vector<std::string> &commands) {
   return text;
 }
 
+// A list whose second copy's name ends at byte `end`: beyond 100000 bytes
+// only "kelvinlo" of it is read.
+std::string long_list(std::size_t end) {
+  std::string text = ps_list({"kelvinlog"});
+  const std::string tail = "  9999 ?        00:00:01 kelvinlog";
+  const std::string pad = "  7777 ?        00:00:01 " + std::string(70, 'x') + "\n";
+  while (text.size() + pad.size() + tail.size() + 1 <= end) text += pad;
+  text += std::string(end - text.size() - tail.size() - 1, 'y') + "\n";
+  return text + tail + "\n";
+}
+
 struct GuardCase {
   const char *name;
   std::optional<std::string> option;  // third argument, absent when empty
@@ -37,6 +48,7 @@ struct GuardCase {
   bool guard_runs;
   const char *verdict;  // line printed after "check multiple running", or ""
   const char *first;    // first command the adapter receives
+  std::string raw_list{};  // the whole process list instead, when not empty
 };
 
 void PrintTo(const GuardCase &c, std::ostream *os) { *os << c.name; }
@@ -67,6 +79,10 @@ const GuardCase kCases[] = {
     {"lone_dash", std::string("-"), kTwoCopies, true, kMultiple, "$L-\n"},
     {"option_d", std::string("-d"), kOneCopy, true, kSingle, "$L-\n"},
     {"other_letters", std::string("-xl"), kOneCopy, true, kSingle, "$L+\n"},
+    {"second_copy_ends_at_byte_100000", std::nullopt, {}, true, kMultiple, "$L-\n",
+     long_list(100000)},
+    {"second_copy_cut_at_byte_100000", std::nullopt, {}, true, kSingle, "$L-\n",
+     long_list(100001)},
 };
 
 class E2EGuard : public ::testing::TestWithParam<GuardCase> {};
@@ -76,7 +92,7 @@ TEST_P(E2EGuard, DecidesFromTheProcessList) {
   Scratch s;
   s.write_config("");
   StubBin stubs(s);
-  stubs.set_process_list(ps_list(c.listed));
+  stubs.set_process_list(c.raw_list.empty() ? ps_list(c.listed) : c.raw_list);
   PtyAdapter adapter;
   std::vector<std::string> args{adapter.slave_path(), s.out()};
   if (c.option) args.push_back(*c.option);

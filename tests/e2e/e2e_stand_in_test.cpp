@@ -1,5 +1,7 @@
 // Whole-process tests of enumeration, polling, control files and output files.
 #include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -150,6 +152,82 @@ TEST(E2EControl, MissingOutputDirectoryEndsTheLoggerWithItsPath) {
   expect_no_stray_files(run.before, run.s);
 }
 
+TEST(E2EControl, ConfigurationStringsWaitTheirTurnAndMalformedOnesStay) {
+  // Entries 3 to 0 are polled in that order; one configuration write per cycle.
+  StandInRun run(
+      "device 28AA000000000000 temp28 1.0\n"
+      "device 28AA000000000001 temp28 2.0\n"
+      "device 28AA000000000002 temp28 3.0\n"
+      "device 28AA000000000003 temp28 4.0\n",
+      "28AA000000000000;Zero\n28AA000000000001;One\n28AA000000000002;Two\n"
+      "28AA000000000003;Three\n",
+      {}, "out", "-f", [](const Scratch &s) {
+        write_file(s.out_file("Threeo.txt"), "1;05;42\n");  // sent in the first cycle
+        write_file(s.out_file("Twoo.txt"), "0;07;01\n");    // waits for the second
+        write_file(s.out_file("Oneo.txt"), "1;05,42\n");    // fifth character not ';'
+        write_file(s.out_file("Zeroo.txt"), "1;05;4\n");    // line end inside the string
+      });
+  ASSERT_TRUE(run.ok());
+  ASSERT_TRUE(run.sim->wait_commands([](const auto &c) { return count_text(c, "$?") >= 4; },
+                                     Ms(20000)));
+  ASSERT_TRUE(run.logger->terminate());
+  EXPECT_EQ(head(run.sim->command_texts(), 14),
+            (std::vector<std::string>{"$L-", "$?", "$3;1;05;42", "$2", "$1", "$0", "$?",
+                                      "$3;11", "$2;0;07;01", "$1", "$0", "$?", "$3;11", "$2;00"}));
+  EXPECT_EQ(read_file(run.s.out_file("Threeo.txt")), "1\n");
+  EXPECT_EQ(read_file(run.s.out_file("Twoo.txt")), "0\n");
+  EXPECT_EQ(read_file(run.s.out_file("Oneo.txt")), "1;05,42\n");
+  EXPECT_EQ(read_file(run.s.out_file("Zeroo.txt")), "1;05;4\n");
+  EXPECT_EQ(count_of(read_file(run.s.out_file("Threee.txt")), "\n"), 1);
+  EXPECT_EQ(count_of(read_file(run.s.out_file("Twoe.txt")), "\n"), 1);
+  EXPECT_FALSE(path_exists(run.s.out_file("Zeroe.txt")));
+  // The malformed string is looked at only in a cycle without another write: the third.
+  const std::string &out = run.logger->out();
+  const std::string status = "control file " + run.s.out_file("Zeroo.txt") +
+                             ": configuration string holds a control character, not sent\n";
+  std::size_t third_cycle = 0;
+  for (int i = 0; i < 3; ++i) third_cycle = out.find(kSearchEcho, third_cycle + 1);
+  ASSERT_NE(third_cycle, std::string::npos);
+  EXPECT_EQ(out.find(status), out.find(status, third_cycle));
+  EXPECT_NE(out.find(status), std::string::npos);
+  expect_no_stray_files(run.before, run.s);
+}
+
+TEST(E2EControl, UnansweredConfigurationWriteIsGivenUpAfterTenRepeats) {
+  // No poll is ever answered; the search still is.
+  StandInRun run(
+      "device 28FF4A1B02170312 temp28 21.5\ndevice 10A1B2C3D4E5F607 temp10 19.5\n",
+      "28FF4A1B02170312;Kitchen\n10A1B2C3D4E5F607;Attic\n", {"--missing-rate", "1"}, "out", "-f",
+      [](const Scratch &s) { write_file(s.out_file("Attico.txt"), "1;05;42\n"); });
+  ASSERT_TRUE(run.ok());
+  ASSERT_TRUE(run.sim->wait_commands([](const auto &c) { return count_text(c, "$?") >= 3; },
+                                     Ms(20000)));
+  ASSERT_TRUE(run.logger->terminate());
+  std::vector<std::string> expected{"$L-", "$?", "$1;1;05;42"};
+  expected.insert(expected.end(), 10, "$1;11");
+  for (const char *c : {"$0", "$?", "$1;11", "$0", "$?"}) expected.push_back(c);
+  EXPECT_EQ(head(run.sim->command_texts(), expected.size()), expected);
+  const std::string &out = run.logger->out();
+  EXPECT_EQ(count_of(out, "no answer from Attic after 10 repeated polls, "
+                          "configuration write given up\n"),
+            1);
+  EXPECT_EQ(count_of(out, " blingo\n"), 11);
+  EXPECT_FALSE(path_exists(run.s.out_file("Attice.txt")));
+  EXPECT_EQ(read_file(run.s.out_file("Attico.txt")), "1\n");
+  expect_no_stray_files(run.before, run.s);
+}
+
+TEST(E2EControl, RemovedConfigurationEndsTheLoggerAtTheNextCycle) {
+  StandInRun run(kOneSensor, "", {});
+  ASSERT_TRUE(run.ok());
+  ASSERT_TRUE(run.logger->wait_for("o$0\n", Ms(10000)));
+  ASSERT_EQ(unlink((run.s.work() + "/kelvinlog-config.txt").c_str()), 0);
+  ASSERT_TRUE(run.logger->wait_exit(Ms(10000)));
+  EXPECT_EQ(run.logger->exit_code(), 255);
+  EXPECT_EQ(run.logger->err(), "kelvinlog-config.txt: No such file or directory\n");
+  EXPECT_EQ(count_of(run.logger->out(), kSearchEcho), 1);
+}
+
 // --- data ----------------------------------------------------------------------
 
 // The demo bus, as its scenario file gives it.
@@ -239,6 +317,51 @@ TEST(E2EData, BadChecksumAddsOneLineToTheErrorLog) {
   EXPECT_EQ(read_file(run.s.out_file(std::string(kKitchen) + ".txt")), frames[0] + "\n");
   EXPECT_FALSE(path_exists(run.s.out_file(std::string(kKitchen) + "v.txt")));
   expect_no_stray_files(run.before, run.s);
+}
+
+TEST(E2EData, DebugOptionWritesItsLogIntoTheWorkingDirectory) {
+  StandInRun run(kOneSensor, std::string(kKitchen) + ";Kitchen\n", {}, "out", "-df");
+  ASSERT_TRUE(run.ok());
+  ASSERT_TRUE(run.searches(2, Ms(10000)));
+  ASSERT_TRUE(run.logger->terminate());
+  const std::string log = read_file(run.s.work() + "/debug.txt");
+  ASSERT_EQ(count_of(log, "\n"), 1) << log;
+  std::smatch m;
+  ASSERT_TRUE(std::regex_search(log, m, kTimestamp));
+  EXPECT_EQ(m.position(0), 0);
+  EXPECT_EQ(log.substr(static_cast<std::size_t>(m.length(0))),
+            ";" + run.s.out_file("Kitchenv.txt") + ";21.500;\n");
+  const std::string &out = run.logger->out();
+  EXPECT_NE(out.find("fid=28\n"), std::string::npos);
+  EXPECT_NE(out.find("n=344 21.500temp=344.000000,21.500\n"), std::string::npos);
+  EXPECT_EQ(read_file(run.s.out_file("Kitchenv.txt")), "21.500\n");
+  expect_no_stray_files(run.before, run.s, {"debug.txt"});
+}
+
+TEST(E2EData, LongestOutputDirectoryHoldsEveryFile) {
+  // An output directory of 253 characters (254 with the '/' the logger adds),
+  // a 16-character ROM id label and a 19-character S0 name: the longest paths.
+  const std::string s0_name = "ABCDEFGHIJKLMNOPQRSTUV";  // cut to its first 19
+  std::string dir_name;
+  StandInRun run(kOneSensor + "s0 10 20\n", "S01;" + s0_name + ";1000\n", {}, "", "-f",
+                 [&dir_name](const Scratch &s) {
+                   dir_name = std::string(253 - s.work().size() - 1, 'd');
+                   ASSERT_EQ(mkdir((s.work() + "/" + dir_name).c_str(), 0755), 0);
+                 });
+  ASSERT_EQ(run.s.work().size() + 1 + dir_name.size(), 253u);
+  ASSERT_TRUE(run.sim && run.sim->ok());
+  run.start(run.s.work() + "/" + dir_name, "-f");
+  ASSERT_TRUE(run.ok());
+  ASSERT_TRUE(run.searches(2, Ms(10000)));
+  ASSERT_TRUE(run.logger->terminate());
+  EXPECT_EQ(run.logger->err(), "");
+  const std::string outdir = run.s.work() + "/" + dir_name + "/";
+  EXPECT_EQ(list_dir(outdir),
+            (std::vector<std::string>{std::string(kKitchen) + ".txt",
+                                      std::string(kKitchen) + "v.txt", s0_name.substr(0, 19) + "v.txt",
+                                      "S02v.txt"}));
+  EXPECT_EQ(read_file(outdir + s0_name.substr(0, 19) + "v.txt"), "10\n");
+  EXPECT_EQ(read_file(outdir + kKitchen + "v.txt"), "21.500\n");
 }
 
 // --- losing the stand-in ---------------------------------------------------------

@@ -16,7 +16,8 @@ constexpr char kSearchEcho[] = "\no$?\n";  // one per cycle on the logger's stdo
 
 // A logger run against the stand-in in a fresh scratch tree: configuration,
 // scenario and stand-in options in, footprint of the tree taken before start.
-// The output directory is work/<outdir_name>; work/out exists beforehand.
+// The output directory is work/<outdir_name>; work/out exists beforehand; an
+// empty name leaves the start to the test.
 // `prepare` may put files into the tree before the logger starts.
 struct StandInRun {
   StandInRun(const std::string &scenario, const std::string &config,
@@ -30,7 +31,12 @@ struct StandInRun {
     sim = std::make_unique<StandIn>(s, sim_args);
     if (!sim->ok()) return;
     before = take_footprint(s);
-    logger = start_logger({sim->link(), s.work() + "/" + outdir_name, options}, s.work());
+    if (!outdir_name.empty()) start(s.work() + "/" + outdir_name, options);
+  }
+  // Starts the logger on the stand-in's link (done by the constructor unless
+  // it was given an empty output directory name).
+  void start(const std::string &outdir, const std::string &options) {
+    logger = start_logger({sim->link(), outdir, options}, s.work());
   }
   bool ok() const { return sim && sim->ok() && logger != nullptr; }
   // Waits until the logger has sent its `n`-th bus search.
