@@ -149,7 +149,7 @@ TEST_P(E2EFault, LoggerKeepsCyclingAndWritesOnlyItsOwnFiles) {
   expect_no_stray_files(run.before, run.s);
 }
 
-INSTANTIATE_TEST_SUITE_P(Faults, E2EFault, ::testing::ValuesIn(kFaults),
+INSTANTIATE_TEST_SUITE_P(E2EFaultTable, E2EFault, ::testing::ValuesIn(kFaults),
                          [](const ::testing::TestParamInfo<FaultCase> &info) {
                            return std::string(info.param.name);
                          });

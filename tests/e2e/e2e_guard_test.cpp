@@ -119,7 +119,7 @@ TEST_P(E2EGuard, DecidesFromTheProcessList) {
   EXPECT_FALSE(path_exists(s.work() + "/kelvinlog-tmp"));
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, E2EGuard, ::testing::ValuesIn(kCases),
+INSTANTIATE_TEST_SUITE_P(E2EGuardTable, E2EGuard, ::testing::ValuesIn(kCases),
                          [](const ::testing::TestParamInfo<GuardCase> &info) {
                            return std::string(info.param.name);
                          });

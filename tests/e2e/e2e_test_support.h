@@ -49,6 +49,8 @@ struct StandInRun {
 };
 
 // Value texts the logger writes, computed from what a scenario line gives.
+
+// One number printed with a printf format.
 inline std::string fmt(const char *format, double v) {
   char buf[64];
   std::snprintf(buf, sizeof buf, format, v);
@@ -58,17 +60,22 @@ inline std::string fmt(const char *format, double v) {
 inline int temp_word(double celsius, int steps) {
   return static_cast<int>(std::lround(celsius * steps)) & 0xFFFF;
 }
+// The two's-complement value of a 16-bit word.
 inline double signed_word(int word) { return word >= 0x8000 ? word - 0x10000 : word; }
+// Value text of a family 28 sensor (1/16 degree steps).
 inline std::string temp28_text(double celsius) {
   return fmt("%.3f", signed_word(temp_word(celsius, 16)) / 16.0);
 }
+// Value text of a family 10 sensor (1/2 degree steps).
 inline std::string temp10_text(double celsius) {
   return fmt("%.1f", signed_word(temp_word(celsius, 2)) / 2.0);
 }
+// Two-line value text of an energy-counter module.
 inline std::string counter_text(unsigned counter, unsigned consumption, int led) {
   return std::to_string(counter) + ";" + std::to_string(consumption) + ";" +
          std::to_string(led) + "\ncounter [Wh]; consumption[Wh]; limit/LED";
 }
+// Two-line value text of a climate module on a family 28 id.
 inline std::string climate_text(double celsius, int rlf, int rli, int rlq, int led) {
   return fmt("%7.3f", signed_word(temp_word(celsius, 16)) / 16.0) + ";" + std::to_string(rlf) +
          ";" + std::to_string(rli) + ";" + std::to_string(rlq) + ";" + std::to_string(led) +
@@ -102,6 +109,7 @@ inline bool checksum_matches(const std::string &frame) {
   return (sum & 0xFF) == std::stoul(frame.substr(27, 2), nullptr, 16);
 }
 
+// How many entries of `v` equal `text`.
 inline int count_text(const std::vector<std::string> &v, const std::string &text) {
   int n = 0;
   for (const std::string &s : v) n += s == text ? 1 : 0;
