@@ -31,6 +31,12 @@ bool add_named_entry(PollContext *ctx, const char *id) {
 void add_entry(PollContext *ctx) {
   ctx->rxa[2] = next_token(ctx, ";");
   if (ctx->rxa[2] == nullptr) return;
+  // An id becomes a file name in the output directory: one holding a '/'
+  // (only a garbled or hostile line can) would reach outside it.
+  if (std::memchr(ctx->rxa[2], '/', strnlen(ctx->rxa[2], kIdMax)) != nullptr) {
+    std::printf("bus search answer ignored: ROM id holds a '/'\n");
+    return;
+  }
   add_named_entry(ctx, ctx->rxa[2]);
 }
 

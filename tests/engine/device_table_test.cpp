@@ -30,6 +30,20 @@ TEST_F(DeviceTableTest, AnswersBecomeEntriesInTheirOrder) {
   EXPECT_EQ(take_stdout(), "o$2\no$1\no$0\n");  // the same device polled twice
 }
 
+// Ids become file names: a '/' would put the device's files outside outdir.
+TEST_F(DeviceTableTest, IdWithSlashIsNotEntered) {
+  pass();
+  take_stdout();
+  answer("1;o;../../etc/x\n");
+  answer("2;o;28FF/A1B02170312\n");
+  answer("4;o;28FF4A1B02170312/cut\n");  // the slash lies beyond the 16 kept
+  answer("3;o;28FF4A1B02170312\n");
+  EXPECT_EQ(ctx()->idmax, 2);
+  EXPECT_STREQ(ctx()->table.ids[0].data(), "28FF4A1B02170312");
+  EXPECT_STREQ(ctx()->table.ids[1].data(), "28FF4A1B02170312");
+  EXPECT_EQ(occurrences(take_stdout(), "bus search answer ignored: ROM id holds a '/'\n"), 2);
+}
+
 TEST_F(DeviceTableTest, FullTableDropsFurtherAnswersAndSaysSoOnce) {
   pass();
   for (int i = 0; i < 70; ++i) answer(std::to_string(i) + ";o;" + sensor_id(i) + "\n");
