@@ -1,0 +1,78 @@
+// Tests of loading and echoing the configuration file.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "config/config_file.h"
+#include "engine/poll_context.h"
+#include "support/test_support.h"
+
+namespace {
+
+class ConfigLoad : public ::testing::Test {
+ protected:
+  void SetUp() override { testsupport::prepare_context(ctx.get(), dir.path(), -1); }
+  std::string load() {
+    testing::internal::CaptureStdout();
+    load_config(ctx.get());
+    return testing::internal::GetCapturedStdout();
+  }
+  testsupport::TempDir dir;
+  testsupport::ChdirGuard cwd{dir.path()};
+  std::unique_ptr<PollContext> ctx = std::make_unique<PollContext>();
+};
+
+TEST_F(ConfigLoad, ReadsRawTextAndEchoesIt) {
+  const std::string text = "28FF4A1B02170312;Kitchen;QV-S0\r\n  S01;Garage;800\n#x\n";
+  testsupport::write_file(dir.file("kelvinlog-config.txt"), text);
+  EXPECT_EQ(load(), "kelvinlog-config.txt:\n" + text + "EOF\n");
+  EXPECT_EQ(std::string(ctx->config.data()), text);
+}
+
+TEST_F(ConfigLoad, ReloadReplacesTheWholeText) {
+  testsupport::write_file(dir.file("kelvinlog-config.txt"), "S01;Garage;800\nS02;Attic;500\n");
+  load();
+  testsupport::write_file(dir.file("kelvinlog-config.txt"), "S01;x\n");
+  load();
+  EXPECT_STREQ(ctx->config.data(), "S01;x\n");
+  for (std::size_t i = 6; i < 40; ++i) EXPECT_EQ(ctx->config[i], '\0') << i;
+  testsupport::write_file(dir.file("kelvinlog-config.txt"), "");
+  EXPECT_EQ(load(), "kelvinlog-config.txt:\nEOF\n");
+  EXPECT_EQ(ctx->config[0], '\0');
+}
+
+TEST_F(ConfigLoad, LongFileIsCutAt100000) {
+  std::string text(100000, 'a');
+  for (std::size_t i = 99; i < text.size(); i += 100) text[i] = '\n';
+  testsupport::write_file(dir.file("kelvinlog-config.txt"), text + "TAIL-NOT-READ\n");
+  std::string out = load();
+  EXPECT_EQ(std::strlen(ctx->config.data()), kConfigMax);
+  EXPECT_EQ(ctx->config[kConfigMax], '\0');
+  EXPECT_EQ(out, "kelvinlog-config.txt:\n" + text + "EOF\n");
+}
+
+TEST_F(ConfigLoad, NulInsideTheFileEndsTheText) {
+  testsupport::write_file(dir.file("kelvinlog-config.txt"), std::string("S01;A;1\0S02;B;2\n", 16));
+  EXPECT_EQ(load(), "kelvinlog-config.txt:\nS01;A;1EOF\n");
+  EXPECT_STREQ(ctx->config.data(), "S01;A;1");
+}
+
+TEST_F(ConfigLoad, MissingFileEndsTheProcess) {
+  EXPECT_EXIT(load_config(ctx.get()), ::testing::ExitedWithCode(255),
+              "kelvinlog-config\\.txt: No such file or directory");
+}
+
+TEST_F(ConfigLoad, ReadOnlyFileEndsTheProcess) {
+  if (geteuid() == 0) GTEST_SKIP() << "root opens read-only files for writing";
+  testsupport::write_file(dir.file("kelvinlog-config.txt"), "S01;A;1\n");
+  ASSERT_EQ(chmod(dir.file("kelvinlog-config.txt").c_str(), 0444), 0);
+  EXPECT_EXIT(load_config(ctx.get()), ::testing::ExitedWithCode(255),
+              "kelvinlog-config\\.txt: Permission denied");
+}
+
+}  // namespace

@@ -1,0 +1,157 @@
+// Tests of the S0 channels: scaling to Wh, configured names and rates, value files.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "decode/s0.h"
+#include "engine/poll_context.h"
+#include "serial/protocol.h"
+#include "support/test_support.h"
+
+namespace {
+
+struct ScaleCase {
+  std::uint32_t count;
+  std::int32_t imp;
+  std::uint64_t wh;
+};
+
+const ScaleCase kScaleCases[] = {
+    {1001, 1000, 1001},
+    {1001, 2000, 500},
+    {1001, 800, 1251},
+    {3, 800, 3},
+    {7, 500, 14},
+    {12345, 2500, 4938},
+    {5000000, 10000, 500000},
+    {5000000, 250, 20000000},
+    {4294967295u, 1000, 4294967295u},
+    {4294967295u, 2000, 2147483647u},
+    {4294967295u, 800, 5368709118u},
+    {4294967295u, 500, 8589934590u},
+    {4294967295u, 250, 17179869180u},
+    {4294967295u, 1, 4294967295000u},
+    {4294967295u, 2147483647, 2000},
+    {1001, 0, 1001},
+    {1001, -800, 1001},
+    {0, 800, 0},
+};
+
+class S0Scale : public ::testing::TestWithParam<ScaleCase> {};
+
+TEST_P(S0Scale, ToWattHours) {
+  const ScaleCase &c = GetParam();
+  EXPECT_EQ(scale_to_wh(c.count, c.imp), c.wh) << c.count << " at " << c.imp;
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, S0Scale, ::testing::ValuesIn(kScaleCases));
+
+class S0Line : public ::testing::Test {
+ protected:
+  // Three entries already found; `config` is the configuration text.
+  void prepare(const std::string &config) {
+    testsupport::prepare_context(ctx.get(), dir.path(), -1, config);
+    ctx->state = STATE_ENUMERATE;
+    for (const char *id : {"28AAAAAAAAAAAAA1", "28BBBBBBBBBBBBB2", "10CCCCCCCCCCCCC3"}) {
+      copy_bounded(ctx->table.ids[static_cast<std::size_t>(ctx->idi)].data(), kIdSize, id, kIdMax);
+      ++ctx->idi;
+    }
+    ctx->idmax = ctx->idi;
+    ctx->rxz = 321;
+  }
+  void receive(const std::string &line) {
+    copy_bounded(ctx->line.data(), kLineSize, line.c_str(), kLineSize - 1);
+    split_line(ctx.get());
+    handle_s0_line(ctx.get());
+  }
+  std::string out(const std::string &name) const { return testsupport::read_file(dir.file(name)); }
+
+  testsupport::TempDir dir;
+  std::unique_ptr<PollContext> ctx = std::make_unique<PollContext>();
+};
+
+TEST_F(S0Line, DefaultsWithoutConfiguration) {
+  prepare("28AAAAAAAAAAAAA1;Kitchen\n");
+  receive("$S0;1234;5678\n");
+  EXPECT_STREQ(ctx->table.ids[2].data(), "10CCCCCCCCCCCCC3");
+  EXPECT_STREQ(ctx->table.ids[3].data(), "S01");
+  EXPECT_STREQ(ctx->table.ids[4].data(), "S02");
+  EXPECT_EQ(ctx->idi, 5);
+  EXPECT_EQ(ctx->idmax, 5);
+  EXPECT_EQ(ctx->rxz, 0);
+  EXPECT_EQ(out("S01v.txt"), "1234\n");
+  EXPECT_EQ(out("S02v.txt"), "5678\n");
+  EXPECT_STREQ(ctx->s0_names[0].data(), "S01");
+  EXPECT_STREQ(ctx->s0_names[1].data(), "S02");
+}
+
+struct ChannelCase {
+  const char *what;
+  const char *config;
+  const char *file1;  // S01 value file and its content for the count 1001
+  const char *value1;
+  const char *file2;  // S02 value file and its content for the count 4000
+  const char *value2;
+};
+
+const ChannelCase kChannelCases[] = {
+    {"name and rate", "S01;Garage;800\n", "Garagev.txt", "1251\n", "S02v.txt", "4000\n"},
+    {"empty rate", "S01;Garage;\n", "Garagev.txt", "1001\n", "S02v.txt", "4000\n"},
+    {"missing rate", "S01;Garage\n", "Garagev.txt", "1001\n", "S02v.txt", "4000\n"},
+    {"empty name", "S01;;800\n", "S01v.txt", "1251\n", "S02v.txt", "4000\n"},
+    {"blank in the name", "S01;My Garage;800\n", "Myv.txt", "1001\n", "S02v.txt", "4000\n"},
+    {"rate 0", "S01;Garage;0\n", "Garagev.txt", "1001\n", "S02v.txt", "4000\n"},
+    {"negative rate", "S01;Garage;-800\n", "Garagev.txt", "1001\n", "S02v.txt", "4000\n"},
+    {"rate without digits", "S01;Garage;abc\n", "Garagev.txt", "1001\n", "S02v.txt", "4000\n"},
+    {"both channels", "S01;Garage;2000\nS02;Attic;500\n", "Garagev.txt", "500\n", "Atticv.txt",
+     "8000\n"},
+    {"only S02 configured", "S02;Attic;2500\n", "S01v.txt", "1001\n", "Atticv.txt", "1600\n"},
+    {"name cut to 19", "S01;ABCDEFGHIJKLMNOPQRSTUVWXYZ;1000\n", "ABCDEFGHIJKLMNOPQRSv.txt",
+     "1001\n", "S02v.txt", "4000\n"},
+    {"S01 inside a device line", "28FF4A1B02170312;PS01;2000\nS01;Garage;800\n", "PS01v.txt",
+     "500\n", "S02v.txt", "4000\n"},
+};
+
+class S0Channels : public S0Line, public ::testing::WithParamInterface<ChannelCase> {};
+
+TEST_P(S0Channels, NamesRatesAndFiles) {
+  const ChannelCase &c = GetParam();
+  prepare(c.config);
+  receive("$S0;1001;4000\n");
+  EXPECT_EQ(out(c.file1), c.value1) << c.what;
+  EXPECT_EQ(out(c.file2), c.value2) << c.what;
+  EXPECT_STREQ(ctx->table.ids[3].data(), "S01") << c.what;
+  EXPECT_STREQ(ctx->table.ids[4].data(), "S02") << c.what;
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, S0Channels, ::testing::ValuesIn(kChannelCases));
+
+TEST_F(S0Line, LeadingZerosInTheCounts) {
+  prepare("");
+  receive("$S0;0042;0007\n");
+  EXPECT_EQ(out("S01v.txt"), "42\n");
+  EXPECT_EQ(out("S02v.txt"), "7\n");
+}
+
+TEST_F(S0Line, MissingThirdFieldLeavesTheS02FileUntouched) {
+  prepare("");
+  testsupport::write_file(dir.file("S02v.txt"), "old\n");
+  receive("$S0;1234\n");
+  EXPECT_EQ(out("S01v.txt"), "1234\n");
+  EXPECT_EQ(out("S02v.txt"), "old\n");
+  EXPECT_STREQ(ctx->table.ids[4].data(), "S02");
+  EXPECT_EQ(ctx->idi, 5);
+  EXPECT_EQ(ctx->rxz, 0);
+}
+
+TEST_F(S0Line, UnwritableOutputDirectoryEndsTheProcess) {
+  prepare("");
+  const std::string missing = dir.file("missing");
+  copy_bounded(ctx->outdir.data(), kDirSize, (missing + "/").c_str(), kDirSize - 1);
+  EXPECT_EXIT(receive("$S0;1;2\n"), ::testing::ExitedWithCode(255),
+              missing + "/S01v\\.txt: No such file or directory");
+}
+
+}  // namespace
