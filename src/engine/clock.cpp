@@ -4,6 +4,13 @@
 // deadlines) instead of "1000 us from now": the pass work and the kernel's
 // wake-up lateness then no longer add up pass after pass, yet every pass still
 // makes exactly one sleeping system call. clock_gettime goes through the vDSO.
+//
+// A pass that ends late is caught up on the same grid: its deadline has
+// passed, so the next passes do not sleep until the grid is reached again,
+// and a few milliseconds lost to a busy CPU or a slow file write do not
+// lengthen the cycle. Only a stall longer than kCatchUpPasses passes (the
+// process was stopped, the machine hung) starts a new grid, so that it is
+// not followed by a long burst of passes.
 #include "engine/clock.h"
 
 #include <cerrno>
@@ -12,6 +19,7 @@
 namespace {
 
 constexpr long kPassNs = 1000000;  // length of one pass
+constexpr long kCatchUpPasses = 50;  // lateness caught up on the grid; beyond it a new grid
 constexpr long kNsPerSecond = 1000000000;
 
 timespec g_deadline{};  // end of the current pass on the monotonic clock
@@ -23,6 +31,10 @@ void add_ns(timespec *t, long ns) {
     t->tv_nsec -= kNsPerSecond;
     ++t->tv_sec;
   }
+  while (t->tv_nsec < 0) {
+    t->tv_nsec += kNsPerSecond;
+    --t->tv_sec;
+  }
 }
 
 bool before(const timespec &a, const timespec &b) {
@@ -33,13 +45,9 @@ void real_tick() {
   timespec now{};
   clock_gettime(CLOCK_MONOTONIC, &now);
   if (g_have_deadline) add_ns(&g_deadline, kPassNs);
-  // First pass, or more than a whole pass late (after a long pause): start a new grid.
+  // First pass after start or a pause, or a stall: start a new grid.
   timespec late_limit = now;
-  late_limit.tv_nsec -= kPassNs;
-  if (late_limit.tv_nsec < 0) {
-    late_limit.tv_nsec += kNsPerSecond;
-    --late_limit.tv_sec;
-  }
+  add_ns(&late_limit, -kCatchUpPasses * kPassNs);
   if (!g_have_deadline || before(g_deadline, late_limit)) {
     g_deadline = now;
     add_ns(&g_deadline, kPassNs);
