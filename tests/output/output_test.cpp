@@ -82,13 +82,17 @@ TEST_F(Logs, TimestampFormats) {
       {1798761599, "31.12.26 23:59:59"},  // 2026-12-31 23:59:59
       {1118131750, "07.06.5 08:09:10"},   // 2005-06-07 08:09:10
       {946684800, "01.01.0 00:00:00"},    // 2000-01-01 00:00:00
-      {4102444800, "01.01.100 00:00:00"}, // 2100-01-01 00:00:00
   };
+  char buf[kTimestampSize];
   for (const auto &c : cases) {
     testsupport::FakeClock::now = c.t;
-    char buf[kTimestampSize];
     make_timestamp(buf, sizeof buf);
     EXPECT_STREQ(buf, c.text);
+  }
+  if (sizeof(std::time_t) >= 8) {  // 2100 lies beyond a 32-bit time_t
+    testsupport::FakeClock::now = static_cast<std::time_t>(4102444800LL);  // 2100-01-01
+    make_timestamp(buf, sizeof buf);
+    EXPECT_STREQ(buf, "01.01.100 00:00:00");
   }
 }
 
