@@ -86,12 +86,12 @@ bool parse_rate(std::string_view text, double &value) {
 
 enum class Kind : std::uint8_t { kFlag, kPath, kRate, kCount };
 
-struct Spec {
+struct OptionDef {
   const char *name;
   Kind kind;
 };
 
-constexpr std::array<Spec, 15> kSpecs{{
+constexpr std::array<OptionDef, 15> kOptionDefs{{
     {"--help", Kind::kFlag},
     {"--verbose", Kind::kFlag},
     {"--link", Kind::kPath},
@@ -162,32 +162,32 @@ OptionsResult parse_options(int argc, char *const argv[], Options &options, char
       value = arg + eq + 1;
       name = name.substr(0, eq);
     }
-    const Spec *spec = nullptr;
-    for (const Spec &s : kSpecs) {
-      if (name == s.name) spec = &s;
+    const OptionDef *def = nullptr;
+    for (const OptionDef &s : kOptionDefs) {
+      if (name == s.name) def = &s;
     }
-    if (spec == nullptr && name == "-h") spec = &kSpecs[0];
-    if (spec == nullptr) {
+    if (def == nullptr && name == "-h") def = &kOptionDefs[0];
+    if (def == nullptr) {
       set_error(error, error_cap, "unknown option", arg);
       return OptionsResult::kError;
     }
-    if (spec->kind == Kind::kFlag) {
+    if (def->kind == Kind::kFlag) {
       if (value != nullptr) {
-        set_error(error, error_cap, "takes no value", spec->name);
+        set_error(error, error_cap, "takes no value", def->name);
         return OptionsResult::kError;
       }
-      if (spec == &kSpecs[0]) help = true;
+      if (def == &kOptionDefs[0]) help = true;
       if (name == "--verbose") options.verbose = true;
       continue;
     }
     if (value == nullptr) {
       if (i + 1 >= argc) {
-        set_error(error, error_cap, "needs a value", spec->name);
+        set_error(error, error_cap, "needs a value", def->name);
         return OptionsResult::kError;
       }
       value = argv[++i];
     }
-    if (!apply(spec->name, value, options, error, error_cap)) return OptionsResult::kError;
+    if (!apply(def->name, value, options, error, error_cap)) return OptionsResult::kError;
   }
   return help ? OptionsResult::kHelp : OptionsResult::kRun;
 }
