@@ -8,7 +8,7 @@
 #include "config/lookup.h"
 #include "engine/device_table.h"
 #include "engine/poll_context.h"
-#include "output/files.h"
+#include "output/logs.h"
 #include "output/paths.h"
 #include "serial/protocol.h"
 
@@ -35,9 +35,7 @@ std::int32_t configure_channel(PollContext *ctx, const S0Channel &ch) {
 }
 
 void write_s0_file(PollContext *ctx, std::uint64_t value) {
-  std::FILE *file = open_output(ctx, "w");
-  std::fprintf(file, "%" PRIu64 "\n", value);
-  std::fclose(file);
+  put_record(open_record(ctx->path.data(), false), "%" PRIu64 "\n", value);
 }
 
 const char *s0_path(PollContext *ctx, const S0Channel &ch) {

@@ -1,10 +1,12 @@
 // Poll step: choose the entry, read its control file, send the poll command.
 #include "engine/poll.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstring>
 
-#include "config/config_file.h"
 #include "config/lookup.h"
 #include "engine/clock.h"
 #include "engine/poll_context.h"
@@ -20,10 +22,12 @@ constexpr std::size_t kConfigString = 7;  // "c;xx;yy"
 // Rewrites the control file to one character and a line end; skipped silently
 // when the file cannot be reopened.
 void rewrite_control_file(const char *path, char c) {
-  std::FILE *file = std::fopen(path, "w");
-  if (file == nullptr) return;
-  std::fprintf(file, "%c\n", c);
-  std::fclose(file);
+  int fd = open(path, O_WRONLY | O_TRUNC | O_CREAT | O_CLOEXEC, 0666);
+  if (fd < 0) return;
+  const char text[2] = {c, '\n'};
+  ssize_t ignored = write(fd, text, sizeof text);
+  (void)ignored;
+  close(fd);
 }
 
 void append_switch(PollContext *ctx, char c) {
@@ -54,11 +58,18 @@ bool is_clean_config_string(const char *text) {
 void apply_control_file(PollContext *ctx) {
   char *path = ctx->path.data();
   device_path(path, kPathSize, ctx->outdir.data(), device_label(ctx->table, ctx->idi), "o.txt");
-  std::FILE *file = std::fopen(path, "r+");
-  if (file == nullptr) return;
+  // Read and write access, as the file may be rewritten; never created here.
+  int fd = open(path, O_RDWR | O_CLOEXEC);
+  if (fd < 0) return;
   char *text = ctx->scratch.data();  // missing characters read as NUL
-  read_raw_text(file, text, kControlMax + 1);
-  std::fclose(file);
+  std::memset(text, 0, kControlMax + 1);
+  std::size_t got = 0;
+  while (got < kControlMax) {
+    ssize_t n = read(fd, text + got, kControlMax - got);
+    if (n <= 0) break;
+    got += static_cast<std::size_t>(n);
+  }
+  close(fd);
 
   const char first = text[0];
   if (text[1] != ';') {

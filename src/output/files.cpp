@@ -1,17 +1,11 @@
 // Raw file, write log and value file of a polled device.
 #include "output/files.h"
 
-#include <cstring>
+#include <cstdio>
 
 #include "engine/poll_context.h"
 #include "output/logs.h"
 #include "output/paths.h"
-
-std::FILE *open_output(PollContext *ctx, const char *mode) {
-  std::FILE *file = std::fopen(ctx->path.data(), mode);
-  if (file == nullptr) die_perror(ctx->path.data());
-  return file;
-}
 
 void write_frame_file(PollContext *ctx) {
   const char *frame = ctx->rxa[2];
@@ -20,16 +14,13 @@ void write_frame_file(PollContext *ctx) {
   if (ctx->eep == ctx->idi) {
     device_path(path, kPathSize, ctx->outdir.data(), label, "e.txt");
     ctx->eep = EEP_DONE;
-    std::FILE *file = open_output(ctx, "a");
+    int fd = open_record(path, true);
     char stamp[kTimestampSize];
     make_timestamp(stamp, sizeof stamp);
-    std::fprintf(file, "%s; %s ;%s\n", stamp, ctx->write_log.data(), frame);
-    std::fclose(file);
+    put_record(fd, "%s; %s ;%s\n", stamp, ctx->write_log.data(), frame);
   } else if (ctx->eep == EEP_NONE) {
     device_path(path, kPathSize, ctx->outdir.data(), label, ".txt");
-    std::FILE *file = open_output(ctx, "w");
-    std::fprintf(file, "%s\n", frame);
-    std::fclose(file);
+    put_record(open_record(path, false), "%s\n", frame);
     if (ctx->debug) std::printf("%s %s\n", path, frame);
   } else {
     device_path(path, kPathSize, ctx->outdir.data(), label, "");
@@ -46,9 +37,7 @@ void write_value_file(PollContext *ctx) {
   char *path = ctx->path.data();
   if (value[0] == '\0') return;
   device_path(path, kPathSize, ctx->outdir.data(), device_label(ctx->table, ctx->idi), "v.txt");
-  std::FILE *file = open_output(ctx, "w");
-  std::fprintf(file, "%s\n", value);
-  std::fclose(file);
+  put_record(open_record(path, false), "%s\n", value);
   if (ctx->debug) {
     debug_log(path, value);
     std::printf("%s %s\n", path, value);

@@ -1,12 +1,7 @@
 // The files written after each data line: raw file or write log, and value file.
 #pragma once
 
-#include <cstdio>
-
 struct PollContext;
-
-// Opens ctx->path with `mode`, or ends the process with perror of the full path.
-std::FILE *open_output(PollContext *ctx, const char *mode);
 
 // Writes the data frame rxa[2] of entry idi: to its write log (label + "e.txt")
 // when it answers this cycle's configuration write, else to its raw file

@@ -9,6 +9,16 @@
 constexpr std::size_t kTimestampSize = 32;  // "dd.mm.yy hh:mm:ss" and room to spare
 constexpr const char *kDebugLogName = "debug.txt";
 
+// Opens `path` for one record, created if missing: truncated, or appended to
+// when `append` is set. Ends the process with perror(path) when it cannot.
+int open_record(const char *path, bool append);
+
+// Formats one record, writes it with a single write() and closes `fd`. A
+// record longer than kRecordMax characters is cut there.
+void put_record(int fd, const char *format, ...) __attribute__((format(printf, 2, 3)));
+
+constexpr std::size_t kRecordMax = 1023;
+
 // Writes the local time of the engine clock as "%02d.%02d.%d %02d:%02d:%02d"
 // (day, month, year - 2000, hour, minute, second) into `buf`.
 void make_timestamp(char *buf, std::size_t size);
