@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Runs the logger against the adapter stand-in for two poll cycles and shows
+# Runs the logger against the adapter stand-in for one poll cycle and shows
 # every file it wrote. Usage: scripts/demo.sh [build-dir] [scenario]
 set -euo pipefail
 
@@ -35,9 +35,9 @@ for _ in $(seq 50); do [ -e "$link" ] && break; sleep 0.1; done
 (cd "$work" && exec "$logger" "$link" out/ -f) >"$work/kelvinlog.out" 2>&1 &
 logger_pid=$!
 
-# Two whole cycles: wait for the third bus search (at most 20 s).
+# One whole cycle: wait for the second bus search (at most 20 s).
 for _ in $(seq 200); do
-  [ "$(grep -c '^o\$?$' "$work/kelvinlog.out" || true)" -ge 3 ] && break
+  [ "$(grep -c '^o\$?$' "$work/kelvinlog.out" || true)" -ge 2 ] && break
   sleep 0.1
 done
 cleanup
