@@ -41,24 +41,12 @@ rm -rf "$WORK/work"
 mkdir -p "$WORK/work"
 
 # --- processes: started in the background, stopped by pid -----------------
-STARTED=()
-
-stop_pid() {  # pid: SIGTERM, up to 5 s for it to go, then SIGKILL
-  local pid=$1 i
-  kill -TERM "$pid" 2>/dev/null || return 0
-  for ((i = 0; i < 100; i++)); do
-    kill -0 "$pid" 2>/dev/null || break
-    sleep 0.05
-  done
-  kill -0 "$pid" 2>/dev/null && kill -KILL "$pid" 2>/dev/null
-  wait "$pid" 2>/dev/null || true
-}
+. "$ROOT/scripts/pids.sh"
 
 OUTDIRS=()
 cleanup() {
   local p
-  for p in "${STARTED[@]}"; do stop_pid "$p"; done
-  STARTED=()
+  stop_started
   for p in "${OUTDIRS[@]}"; do rm -rf "$p"; done
   OUTDIRS=()
 }

@@ -35,21 +35,10 @@ rm -rf "$WORK"
 mkdir -p "$WORK/out"
 cp "$ROOT/sim/scenarios/demo-config.txt" "$WORK/kelvinlog-config.txt"
 
-STARTED=()
-stop_pid() {  # SIGTERM, up to 30 s (valgrind checks leaks on the way out), then SIGKILL
-  local pid=$1 i
-  kill -TERM "$pid" 2>/dev/null || return 0
-  for ((i = 0; i < 600; i++)); do
-    kill -0 "$pid" 2>/dev/null || break
-    sleep 0.05
-  done
-  kill -0 "$pid" 2>/dev/null && kill -KILL "$pid" 2>/dev/null
-  wait "$pid" 2>/dev/null || true
-}
-cleanup() {
-  local p
-  for p in "${STARTED[@]}"; do stop_pid "$p"; done
-}
+# valgrind checks for leaks on the way out: up to 30 s for a process to go.
+STOP_WAIT_TRIES=600
+. "$ROOT/scripts/pids.sh"
+cleanup() { stop_started; }
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 

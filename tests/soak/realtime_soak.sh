@@ -42,21 +42,8 @@ rm -rf "$WORK"
 mkdir -p "$WORK/out"
 cp "$ROOT/sim/scenarios/demo-config.txt" "$WORK/kelvinlog-config.txt"
 
-STARTED=()
-stop_pid() {  # SIGTERM, up to 5 s, then SIGKILL; only pids started here
-  local pid=$1 i
-  kill -TERM "$pid" 2>/dev/null || return 0
-  for ((i = 0; i < 100; i++)); do
-    kill -0 "$pid" 2>/dev/null || break
-    sleep 0.05
-  done
-  kill -0 "$pid" 2>/dev/null && kill -KILL "$pid" 2>/dev/null
-  wait "$pid" 2>/dev/null || true
-}
-cleanup() {
-  local p
-  for p in "${STARTED[@]}"; do stop_pid "$p"; done
-}
+. "$ROOT/scripts/pids.sh"
+cleanup() { stop_started; }
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
