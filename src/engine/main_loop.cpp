@@ -47,7 +47,6 @@ void load_step(PollContext *ctx) {
   ctx->state = STATE_ENUMERATE;
   clear_table(ctx);
   ctx->eep = EEP_NONE;
-  ctx->repolls = 0;
   if (ctx->reset_pending) {
     ctx->reset_pending = 0;
     set_command(ctx, kCmdReset);
