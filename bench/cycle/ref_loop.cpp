@@ -2,8 +2,9 @@
 // pseudo-terminal and one 1 ms sleep, nothing else.
 //
 //   ref_loop plain [passes [device]]   sleeps with nanosleep(1 ms) after each read
-//   ref_loop grid  [passes [device]]   sleeps to an absolute 1 ms CLOCK_MONOTONIC
-//                                      grid, the way the logger's tick does
+//   ref_loop grid  [passes [device]]   sleeps with the logger's own tick
+//                                      (clock_tick: the absolute 1 ms grid with
+//                                      catch-up), linked from the logger's clock
 //
 // Runs `passes` passes (0 or none: until a signal ends it). It reads its own
 // pseudo-terminal, or `device` (say, the link of an adapter stand-in that is
@@ -22,12 +23,12 @@
 #include <cstring>
 #include <ctime>
 
+#include "engine/clock.h"
+
 namespace {
 
-constexpr long kPassNs = 1000000;
-constexpr long kNsPerSecond = 1000000000;
-constexpr long kCatchUpPasses = 50;
-constexpr std::size_t kReadMax = 255;
+constexpr long kPassNs = 1000000;     // the plain loop's sleep
+constexpr std::size_t kReadMax = 255;  // bytes per read, as the logger reads a line
 
 volatile sig_atomic_t g_report = 0;
 
@@ -55,45 +56,10 @@ int open_pty(int *master) {
   return fd;
 }
 
-void add_ns(timespec *t, long ns) {
-  t->tv_nsec += ns;
-  while (t->tv_nsec >= kNsPerSecond) {
-    t->tv_nsec -= kNsPerSecond;
-    ++t->tv_sec;
-  }
-  while (t->tv_nsec < 0) {
-    t->tv_nsec += kNsPerSecond;
-    --t->tv_sec;
-  }
-}
-
-bool before(const timespec &a, const timespec &b) {
-  return a.tv_sec < b.tv_sec || (a.tv_sec == b.tv_sec && a.tv_nsec < b.tv_nsec);
-}
-
 // "1 ms from now": the pass work and every wake-up's lateness add up.
 void plain_tick() {
   timespec d{0, kPassNs};
   while (nanosleep(&d, &d) != 0 && errno == EINTR) {
-  }
-}
-
-// Same grid as the logger: next deadline one pass after the last one, late
-// passes caught up, a new grid only after a stall of more than 50 passes.
-void grid_tick() {
-  static timespec deadline{};
-  static bool have_deadline = false;
-  timespec now{};
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  if (have_deadline) add_ns(&deadline, kPassNs);
-  timespec late_limit = now;
-  add_ns(&late_limit, -kCatchUpPasses * kPassNs);
-  if (!have_deadline || before(deadline, late_limit)) {
-    deadline = now;
-    add_ns(&deadline, kPassNs);
-    have_deadline = true;
-  }
-  while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &deadline, nullptr) == EINTR) {
   }
 }
 
@@ -104,7 +70,7 @@ int main(int argc, char **argv) {
     std::fprintf(stderr, "usage: ref_loop plain|grid [passes [device]]\n");
     return 2;
   }
-  void (*tick)() = std::strcmp(argv[1], "grid") == 0 ? grid_tick : plain_tick;
+  void (*tick)() = std::strcmp(argv[1], "grid") == 0 ? clock_tick : plain_tick;
   const long passes = argc > 2 ? std::strtol(argv[2], nullptr, 10) : 0;
   int master = -1;
   const int fd = argc > 3 ? open(argv[3], O_RDWR | O_NOCTTY | O_NONBLOCK) : open_pty(&master);

@@ -75,7 +75,8 @@ has_searches() { [ "$(searches_in "$1")" -ge "$2" ]; }
 lines_gt() { [ "$(wc -l <"$1")" -gt "$2" ]; }
 is_ready() { grep -q '^adapter-sim: ready ' "$1" 2>/dev/null; }
 
-# --- reference loop, built with the logger's own compile flags ------------
+# --- reference loop: the CMake target bench/ref_loop (-DKELVINLOG_BENCH=ON),
+# built with the logger's flags, its grid mode the logger's own clock
 flags_of_logger() {
   # The flags ninja or make use for one of the logger's sources.
   local f=""
@@ -84,16 +85,12 @@ flags_of_logger() {
              on && /^ *FLAGS = / {sub(/^ *FLAGS = /, ""); print; exit}
              on && /^build / {exit}' "$BUILD/build.ninja")
   fi
-  if [ -z "$f" ] && [ -f "$BUILD/CMakeFiles/kelvincore.dir/flags.make" ]; then
-    f=$(sed -n 's/^CXX_FLAGS = //p' "$BUILD/CMakeFiles/kelvincore.dir/flags.make")
-  fi
   echo "$f"
 }
 CXX=$(sed -n 's/^CMAKE_CXX_COMPILER:[A-Z]*=//p' "$BUILD/CMakeCache.txt")
 CXXFLAGS=$(flags_of_logger)
-[ -n "$CXXFLAGS" ] || CXXFLAGS="-O2 -g -DNDEBUG -Wall -Wextra -Wpedantic -std=c++17"
-# shellcheck disable=SC2086
-"$CXX" $CXXFLAGS -o "$WORK/ref_loop" "$ROOT/bench/cycle/ref_loop.cpp"
+REF_LOOP=$BUILD/bench/ref_loop
+[ -x "$REF_LOOP" ] || { echo "run.sh: $REF_LOOP missing; configure with -DKELVINLOG_BENCH=ON and build" >&2; exit 2; }
 
 # --- static build -----------------------------------------------------------
 STATIC_DIR=$WORK/static
@@ -209,7 +206,7 @@ start_ref() {
   local tag=$1 mode=$2 pin=() dev=()
   [ -n "${3:-}" ] && pin=(taskset -c "$3")
   [ -n "${4:-}" ] && dev=(0 "$4")
-  ${pin[@]+"${pin[@]}"} "$WORK/ref_loop" "$mode" ${dev[@]+"${dev[@]}"} >"$WORK/work/ref-$tag.out" &
+  ${pin[@]+"${pin[@]}"} "$REF_LOOP" "$mode" ${dev[@]+"${dev[@]}"} >"$WORK/work/ref-$tag.out" &
   REF_PID=$!
   STARTED+=("$REF_PID")
 }
