@@ -1,0 +1,451 @@
+"""The report half of the cycle bench: derived figures, the Markdown report
+and the sanity checks, all from the numbers cycle_measure stored (so a report
+can be made again from a stored JSON file).
+"""
+
+import cycle_parse as cp
+
+# A cycle period this far from the ideal is plainly wrong, not noise: the
+# logger measures 1.000-1.002 on an idle machine and at most about 1.02 under
+# a load of 6 on two CPUs; a logger that does not sleep gives about 0.67, a
+# plain "1 ms from now" sleep 1.06-1.14, a 2 ms pass 1.33.
+MIN_RATIO = 0.95
+MAX_RATIO = 1.10
+IDLE_PASS_CALLS = 2   # one read answering EAGAIN, one clock_nanosleep
+TARGET_RATIO = 1.02
+TARGET_CPU = 1.10
+TARGET_STATIC_HWM_KIB = 1024
+
+NAMES = {"normal": "normal", "static": "static", "compare": "compare"}
+
+
+# --- derived figures ----------------------------------------------------------
+
+
+def cpu_figures(samples, passes, clk_tck):
+    """Figures of one process over its two CPU samples: wall s, passes, % of a
+    CPU per second (stat and schedstat), µs per pass; None without two samples."""
+    if len(samples) < 2:
+        return None
+    a, b = samples[0], samples[-1]
+    wall = (b["wall_ns"] - a["wall_ns"]) / 1e9
+    run_ns = b["run_ns"] - a["run_ns"]
+    return {"wall": wall, "passes": passes,
+            "cpu_pct": 100 * (b["ticks"] - a["ticks"]) / clk_tck / wall if wall > 0 else None,
+            "sched_pct": 100 * run_ns / 1e9 / wall if wall > 0 else None,
+            "us_per_pass": run_ns / 1000 / passes if passes else None,
+            "pass_ms": wall * 1000 / passes if passes else None}
+
+
+def logger_cpu(lg, n, clk_tck):
+    s = lg["samples"]
+    if len(s) < 2:
+        return None
+    return cpu_figures(s, (s[-1]["searches"] - s[0]["searches"]) * cp.exact_passes(n), clk_tck)
+
+
+def ref_cpu(ref, clk_tck):
+    s = ref["samples"]
+    if len(s) < 2:
+        return None
+    return cpu_figures(s, s[-1]["passes"] - s[0]["passes"], clk_tck)
+
+
+def period_figures(lg, n):
+    """Period statistics of one logger and their ratios to the ideal."""
+    st = cp.period_stats(lg["cycles"])
+    if st is None:
+        return None
+    exact, search = cp.exact_passes(n), cp.search_passes(n)
+    return {**st,
+            "ratio": st["mean"] / cp.ideal_period(n),
+            "nominal_ratio": st["mean"] / (1 + cp.nominal_passes(n) / 1000),
+            "pass_ms": 1000 * (st["mean"] - 1) / exact,
+            "search_ratio": st["search"] / (1 + search / 1000),
+            "poll_ratio": st["poll"] * 1000 / (exact - search) if n > 0 else None,
+            "spacing_ms": cp.poll_spacing_ms(lg["cycles"])}
+
+
+def pinned_figures(p):
+    """µs per pass of the four pinned processes and the CPU of one answer."""
+    def searches(key):
+        s = p[key]["samples"]
+        return s[-1]["searches"] - s[0]["searches"]
+
+    def passes(key):
+        s = p[key]["samples"]
+        return s[-1]["passes"] - s[0]["passes"]
+
+    counted = {"idle": searches("idle") * cp.exact_passes(0),
+               "busy": searches("busy") * cp.exact_passes(p["n"]),
+               "own": passes("own"), "dev": passes("dev")}
+    us = {}
+    for key, n_passes in counted.items():
+        s = p[key]["samples"]
+        us[key] = (s[-1]["run_ns"] - s[0]["run_ns"]) / 1000 / n_passes if n_passes else None
+    answers = searches("busy") * p["n"]
+    answer_us = None
+    if answers and None not in (us["busy"], us["idle"]):
+        answer_us = (us["busy"] - us["idle"]) * counted["busy"] / answers
+    return {"passes": counted, "us": us, "answers": answers, "answer_us": answer_us}
+
+
+# --- checks -------------------------------------------------------------------
+
+
+def problems(results):
+    """What is plainly wrong in a run: a logger that died, a run without a
+    whole cycle, a cycle period far from the ideal, an idle pass that does
+    not make exactly two system calls. Empty when all is well."""
+    found = []
+    for run in results.get("runs", []):
+        n = run["n"]
+        for name, lg in run["loggers"].items():
+            if not lg.get("alive", False):
+                found.append(f"N={n} {name}: the logger was not running at the end")
+            if name == "compare":
+                continue
+            pf = period_figures(lg, n)
+            if pf is None:
+                found.append(f"N={n} {name}: no whole cycle measured")
+            elif not MIN_RATIO <= pf["ratio"] <= MAX_RATIO:
+                found.append(f"N={n} {name}: cycle period {pf['mean']:.4f} s is "
+                             f"{pf['ratio']:.4f} times the ideal {cp.ideal_period(n):.3f} s "
+                             f"(expected {MIN_RATIO:.2f}-{MAX_RATIO:.2f})")
+        sc = run.get("syscalls")
+        if sc and "passes" in sc:
+            idle = cp.commonest_pass(sc["passes"]["histogram"])
+            if idle != IDLE_PASS_CALLS:
+                found.append(f"N={n}: the commonest pass makes {idle} system calls, "
+                             f"not {IDLE_PASS_CALLS}")
+    return found
+
+
+# --- Markdown -------------------------------------------------------------------
+
+
+def fmt(value, spec=".4f", none="—"):
+    return none if value is None else format(value, spec)
+
+
+def verdict(ok):
+    return "met" if ok else "**missed**"
+
+
+def table(header, align, rows):
+    out = ["| " + " | ".join(header) + " |", "|" + "|".join(align) + "|"]
+    out += ["| " + " | ".join(str(c) for c in row) + " |" for row in rows]
+    return out
+
+
+def strace_table(rows):
+    return table(["% time", "seconds", "usecs/call", "calls", "errors", "syscall"],
+                 ["---:"] * 5 + ["---"],
+                 [[f"{r['percent']:.2f}", f"{r['seconds']:.6f}", r["usecs"], r["calls"],
+                   r["errors"] or "", r["syscall"]] for r in rows])
+
+
+def render(results):
+    """The Markdown report of a run's numbers."""
+    m = results["meta"]
+    st = results["settings"]
+    clk = m["clk_tck"]
+    runs = results.get("runs", [])
+    out = ["# kelvinlog cycle bench", ""]
+    quick = " (quick mode: a short check, not the full measurement)" if st.get("quick") else ""
+    out += [f"Produced by `{m['command']}` on {m['date']}{quick}.", ""]
+    out += [f"- Machine: {m['cpus']} CPU(s), {m['cpu_model']}, kernel {m['kernel']}",
+            f"- Clock source: {m['clocksource']}, timer slack of the bench: {m['timer_slack_ns']} ns",
+            f"- Load average (1/5/15 min) before: {m['load_before']}, after: {m.get('load_after', '?')}",
+            f"- Compiler and flags (logger and reference loop, one build tree): "
+            f"`{m['compiler']} {m['flags']}`",
+            f"- Logger build: `{m['build']}` ({m['build_type']})"
+            + (f"; static build: `{m['static_build']}` (MinSizeRel, -static)"
+               if m.get("static_build") else "; no static build"),
+            f"- Output directory of the loggers: {m['outdir']['path']} ({m['outdir']['fs']})",
+            "- Bus: N family 28 sensors from a generated scenario file (no S0 line), empty "
+            "kelvinlog-config.txt; stand-in without fault options", ""]
+
+    # --- cycle period ---
+    out += ["## Cycle period", "",
+            "Time between consecutive \"$?\" commands in the stand-in's command log, the first "
+            "interval dropped, mean of the rest. Ideal period = 1 s pause + exact passes × 1 ms, "
+            "with the passes read off the main loop: 503 with no device, else 502 + 103 × N (load "
+            "pass, one pass per search answer, 500 quiet passes and the pass ending the search; per "
+            "device the poll pass, the answer taken on the next pass, 101 passes to the next poll). "
+            "Assumed answer latency: the stand-in answers within microseconds, so each answer is "
+            "taken on the pass after its poll (poll-to-poll = 102 passes); the \"answer latency\" "
+            "section below measures it. The nominal count 501 + 101 × N is shown for comparison "
+            "only. Mean pass = (period − 1 s) / exact passes. The period is split into the search "
+            "phase (\"$?\" to the first poll: 1 s + N + 501 passes, all answers already waiting) and "
+            "the poll phase (first poll to the next \"$?\": 102 × N + 1 passes, which also carries "
+            "every answer's latency).", ""]
+    rows = []
+    target_ok = True
+    for run in runs:
+        n = run["n"]
+        for name, lg in run["loggers"].items():
+            pf = period_figures(lg, n)
+            if pf is None:
+                rows.append([n, name, 0] + ["—"] * 9)
+                target_ok = target_ok and name == "compare"
+                continue
+            rows.append([n, name, pf["cycles"], f"{pf['mean']:.4f}",
+                         f"{pf['min']:.4f}-{pf['max']:.4f}", f"{cp.ideal_period(n):.3f}",
+                         f"{pf['ratio']:.4f}", f"{pf['search_ratio']:.4f}", fmt(pf["poll_ratio"]),
+                         f"{pf['nominal_ratio']:.4f}", f"{pf['pass_ms']:.4f}",
+                         fmt(pf["spacing_ms"], ".3f")])
+            if name != "compare" and pf["ratio"] > TARGET_RATIO:
+                target_ok = False
+    out += table(["N", "build", "cycles", "mean period s", "min-max s", "ideal s", "ratio",
+                  "search phase ratio", "poll phase ratio", "nominal ratio", "mean pass ms",
+                  "poll spacing ms (ideal 102)"],
+                 ["---:", "---"] + ["---:"] * 10, rows)
+    out += ["", f"Target: every ratio ≤ {TARGET_RATIO} (normal and static build) — "
+            f"{verdict(target_ok)}."]
+    if st.get("compare_logger"):
+        out += [f"\"compare\" is `{st['compare_logger']}`, run side by side with the others."]
+    out += ["", "The reference loops in the same run (mean pass = wall time / passes counted): "
+            "the grid loop (the logger's own tick, linked from its clock) shows what the machine "
+            "allows for the logger's tick, the plain nanosleep(1 ms) loop what a logger sleeping "
+            "\"1 ms from now\" would get.", ""]
+    rows = []
+    for run in runs:
+        n = run["n"]
+        grid, plain = ref_cpu(run["refs"]["grid"], clk), ref_cpu(run["refs"]["plain"], clk)
+        pf = period_figures(run["loggers"]["normal"], n)
+        plain_ratio = None
+        if plain and plain["pass_ms"] is not None:
+            plain_ratio = (1 + cp.exact_passes(n) * plain["pass_ms"] / 1000) / cp.ideal_period(n)
+        rows.append([n, fmt(grid and grid["pass_ms"]), fmt(plain and plain["pass_ms"]),
+                     fmt(pf and pf["pass_ms"]), fmt(plain_ratio)])
+    out += table(["N", "ref grid pass ms", "ref plain pass ms", "logger pass ms",
+                  "ratio with plain sleeps (1 s + passes × plain pass)"], ["---:"] * 5, rows)
+
+    # --- CPU ---
+    out += ["", "## CPU time", "",
+            f"Per second of running: utime+stime from /proc/<pid>/stat (resolution 1/{clk} s) and "
+            "the run time of /proc/<pid>/schedstat (ns), over the wall interval from the second to "
+            "the last search of the run. The normal logger and both reference loops are sampled at "
+            "the same moments, the other loggers over their own searches. Per pass: schedstat run "
+            "time divided by the passes of the interval (logger: whole cycles × exact passes; "
+            "reference loops: their own count). Per second the logger is far below the bare loops "
+            "simply because it sleeps 1 s after every search; the per-pass figure is the fair "
+            "comparison. The reference loops do one non-blocking read of their own "
+            "pseudo-terminal and one sleep per pass: \"plain\" nanosleep(1 ms), \"grid\" the "
+            "logger's tick.", ""]
+    rows = []
+    for run in runs:
+        n = run["n"]
+        procs = [(f"logger {name}", logger_cpu(lg, n, clk)) for name, lg in run["loggers"].items()]
+        procs += [(f"ref {k}", ref_cpu(run["refs"][k], clk)) for k in ("grid", "plain")]
+        for name, c in procs:
+            if c is None:
+                rows.append([n, name] + ["—"] * 5)
+                continue
+            rows.append([n, name, f"{c['wall']:.1f}", c["passes"], fmt(c["cpu_pct"], ".2f"),
+                         fmt(c["sched_pct"], ".3f"), fmt(c["us_per_pass"], ".2f")])
+    out += table(["N", "process", "wall s", "passes", "%/s (stat)", "%/s (schedstat)",
+                  "µs/pass (schedstat)"], ["---:", "---"] + ["---:"] * 5, rows)
+    out += [""]
+    rows = []
+    for run in runs:
+        n = run["n"]
+        grid = ref_cpu(run["refs"]["grid"], clk)
+        g = grid and grid["us_per_pass"]
+        row = [n]
+        for name in ("normal", "static"):
+            c = logger_cpu(run["loggers"][name], n, clk) if name in run["loggers"] else None
+            us = c and c["us_per_pass"]
+            if name == "normal":
+                row.append(fmt(us, ".2f"))
+                row.append(fmt(g, ".2f"))
+            row.append(fmt(us / g if us and g else None, ".3f"))
+        rows.append(row)
+    out += table(["N", "logger µs/pass", "ref grid µs/pass", "logger / ref grid",
+                  "static / ref grid"], ["---:"] * 5, rows)
+    out += ["", "These processes run unpinned, each wherever the scheduler puts it; from run to "
+            "run the per-pass figures of two processes differ by up to some 10 % either way for "
+            "that alone. The target is judged on the pinned comparison below.", ""]
+
+    p = results.get("pinned")
+    out += [f"### Pinned to CPU {p['cpu'] if p else st.get('pin_cpu', 0)}", ""]
+    if p:
+        pf = pinned_figures(p)
+        out += ["The bare grid loop (on its own pseudo-terminal, and on the terminal of a stand-in "
+                "never sent a command, the same kernel path as the logger's read), a logger on an "
+                f"empty bus and a logger polling {p['n']} sensors, all pinned to CPU {p['cpu']} "
+                "with `taskset` and running at the same time, each over whole cycles of its own "
+                "(the loops over the polling logger's cycles). CPU of one answer = (polling logger "
+                "− idle logger) µs/pass × its passes / its answers.", ""]
+        base = pf["us"]["dev"]
+        rows = []
+        for key, name in (("dev", "bare grid loop, stand-in's terminal"),
+                          ("own", "bare grid loop, own terminal"), ("idle", "logger, empty bus"),
+                          ("busy", f"logger, {p['n']} sensors")):
+            us = pf["us"][key]
+            rows.append([name, pf["passes"][key], fmt(us, ".2f"),
+                         fmt(us / base if us and base else None, ".3f")])
+        out += table(["process", "passes", "µs/pass (schedstat)",
+                      "/ bare loop on a stand-in's terminal"], ["---", "---:", "---:", "---:"], rows)
+        out += ["", "CPU of one answer (poll written, data line read, echoed, raw and value file "
+                f"rewritten): **{fmt(pf['answer_us'], '.0f')} µs**, over {pf['answers']} answers.",
+                ""]
+        idle_ok = bool(base) and pf["us"]["idle"] is not None and \
+            pf["us"]["idle"] / base <= TARGET_CPU
+        busy_ok = bool(base) and pf["us"]["busy"] is not None and \
+            pf["us"]["busy"] / base <= TARGET_CPU
+        out += ["Target: logger CPU within 10 % of the bare loop (on a stand-in's terminal) — "
+                f"idle logger: {verdict(idle_ok)}; logger polling {p['n']} sensors: "
+                f"{verdict(busy_ok)}."]
+    else:
+        out += ["Not measured (quick mode, no taskset, or --pin-n 0)."]
+
+    # --- system calls ---
+    out += ["", "## System calls per idle pass (empty bus)", ""]
+    sc = next((r["syscalls"] for r in runs if r.get("syscalls")), None)
+    if sc and "logger" in sc:
+        wall_ms = round(sc["wall"] * 1000)
+        rows = []
+        for name, key, sleeps in (("logger", "logger", ("clock_nanosleep",)),
+                                  ("ref grid", "grid", ("clock_nanosleep",)),
+                                  ("ref plain", "plain", ("clock_nanosleep", "nanosleep"))):
+            t = sc[key]
+            total = cp.calls_of(t, "total")
+            slept = max(cp.calls_of(t, s) for s in sleeps)
+            rows.append([name, total, slept, cp.calls_of(t, "read"),
+                         fmt(total / slept if slept else None, ".3f"),
+                         fmt(total / wall_ms if wall_ms else None, ".3f")])
+        out += [f"`strace -c -f -p <pid>` for {sc['seconds']:g} s ({sc['wall']:.2f} s wall, "
+                f"{sc['searches']} bus searches in it) on the logger of the N = 0 run, and at the "
+                "same time on both reference loops. Passes are counted as the sleeping calls (each "
+                "pass ends in exactly one; the logger's 1 s pause after each search is one more "
+                "clock_nanosleep, counted as a pass here), or estimated as elapsed ms.", ""]
+        out += table(["process", "total calls", "sleeping calls", "read calls",
+                      "calls / sleeping call", "calls / elapsed ms"],
+                     ["---"] + ["---:"] * 5, rows)
+        sp = sc["passes"]
+        hist = " ".join(f"{k}:{v}" for k, v in sorted((int(k), v) for k, v in
+                                                        sp["histogram"].items()))
+        idle = cp.commonest_pass(sp["histogram"])
+        out += ["", f"Pass by pass (`strace -f -ttt -p <pid>` for {sc['trace_seconds']:g} s, passes "
+                f"delimited by the TIMER_ABSTIME clock_nanosleep): {sp['passes']} passes, "
+                f"{sp['calls']} calls; calls per pass → passes: `{hist}`.",
+                f"Idle pass: **{idle}** system calls (one read answering EAGAIN, one "
+                "clock_nanosleep; clock_gettime goes through the vDSO and never shows). The passes "
+                "with more calls are the search passes (configuration file load, \"$?\" write, its "
+                "echo on standard output, the 1 s pause).", "",
+                f"Target: exactly {IDLE_PASS_CALLS} system calls per idle pass — "
+                f"{verdict(idle == IDLE_PASS_CALLS)}.", ""]
+        for title, key in (("Logger", "logger"), ("Reference loop (grid)", "grid"),
+                           ("Reference loop (plain)", "plain")):
+            out += [f"{title}, `strace -c` table:", ""] + strace_table(sc[key]) + [""]
+    elif sc:
+        out += [f"Not measured: strace failed ({sc.get('error', '?')}).", ""]
+    else:
+        out += ["Not measured: no N = 0 run.", ""]
+
+    # --- answer latency ---
+    probe = results.get("probe")
+    pn = probe["n"] if probe else st.get("probe_n", 0)
+    out += ["## Answer latency and work per answer, seen by the logger"
+            + (f" (N = {pn})" if pn else ""), ""]
+    a = probe and probe.get("analysis")
+    lat = a and cp.latency_summary(a["latencies_ms"])
+    if a and lat:
+        mean, p50, p99, mx, count = lat
+        out += ["A separate logger run under `strace --seccomp-bpf -f -ttt -T -e "
+                "trace=write,openat,close,newfstatat,fstat,lseek,ftruncate` (stopped only on those "
+                "calls, never on a pass's read or sleep), against its own stand-in with "
+                f"{pn} sensors, {a['cycles']} complete cycles after the first. Answer latency = "
+                "time from the logger's poll write to its echo of the data line it read (the echo "
+                "follows the read at once).", ""]
+        out += table(["answers", "latency mean ms", "median ms", "p99 ms", "max ms",
+                      "logger-side period s (ratio)", "logger-side poll spacing ms",
+                      "traced calls per answer", "their µs per answer (strace -T)"],
+                     ["---:"] * 9,
+                     [[count, f"{mean:.3f}", f"{p50:.3f}", f"{p99:.3f}", f"{mx:.3f}",
+                       f"{a['period']:.4f} ({a['period'] / cp.ideal_period(pn):.4f})",
+                       fmt(a["spacing_ms"], ".3f"), f"{a['calls_per_answer']:.1f}",
+                       f"{a['us_per_answer']:.1f}"]])
+        out += ["", "Calls per answer count everything traced in those cycles (the search's few "
+                "calls included) divided by the data answers; their time is strace's -T, tracing "
+                "overhead included. A latency below 1 ms is the answer taken on the pass after the "
+                "poll, as assumed for the ideal period; every further millisecond adds one pass to "
+                "that device's share of the cycle."]
+    else:
+        why = probe.get("error") if probe else None
+        out += ["Not measured (quick mode, strace without --seccomp-bpf, --probe-n 0, or the "
+                "probe run did not complete" + (f": {why}" if why else "") + ")."]
+
+    # --- memory and size ---
+    out += ["", "## Memory and size", "",
+            "VmHWM / VmRSS from /proc/<pid>/status at the end of each run (after all its cycles); "
+            "open descriptors from /proc/<pid>/fd.", ""]
+    rows = []
+    hwm_ok = True
+    has_static = any("static" in r["loggers"] for r in runs)
+    for run in runs:
+        lg = run["loggers"]
+        n, s = lg["normal"], lg.get("static")
+        rows.append([run["n"], n["vm_hwm_kib"], n["vm_rss_kib"],
+                     s["vm_hwm_kib"] if s else "—", s["vm_rss_kib"] if s else "—",
+                     f"{n['fds']} / {s['fds'] if s else '—'}"])
+        if s and (s["vm_hwm_kib"] is None or s["vm_hwm_kib"] >= TARGET_STATIC_HWM_KIB):
+            hwm_ok = False
+    out += table(["N", "normal VmHWM KiB", "normal VmRSS KiB", "static VmHWM KiB",
+                  "static VmRSS KiB", "fds normal / static"], ["---:"] * 6, rows)
+    out += [""]
+    if has_static:
+        out += [f"Target: static build peak RSS < 1 MiB — {verdict(hwm_ok)}.", ""]
+    else:
+        out += ["Target: static build peak RSS < 1 MiB — not measured (no static build).", ""]
+    sizes = results.get("sizes", {})
+    rows = []
+    for key, name in (("normal", f"normal ({m['build_type']}, dynamic)"),
+                      ("static", "static (MinSizeRel)")):
+        if key in sizes:
+            rows.append([name, f"{sizes[key]['bytes']:,}", fmt(sizes[key]["stripped"], ",")])
+    out += table(["binary", "size bytes", "stripped bytes"], ["---", "---:", "---:"], rows)
+
+    # --- micro-benchmark ---
+    out += ["", "## Handling of one data line (Google Benchmark)", ""]
+    bench = results.get("benchmark")
+    if bench and bench["rows"]:
+        out += [f"`{bench['binary']} --benchmark_filter=DataLine --benchmark_repetitions=3 "
+                "--benchmark_report_aggregates_only=true`:", ""]
+        out += table(["benchmark", "aggregate", "CPU time", "real time"],
+                     ["---", "---", "---:", "---:"],
+                     [[r["name"], r["aggregate"], f"{r['cpu_time']:.0f} {r['time_unit']}",
+                       f"{r['real_time']:.0f} {r['time_unit']}"] for r in bench["rows"]])
+    elif st.get("benchmark"):
+        out += ["Skipped: `bench/kelvinlog-bench` not built (configure with -DKELVINLOG_BENCH=ON)."]
+    else:
+        out += ["Skipped (quick mode or --no-benchmark)."]
+
+    # --- checks ---
+    found = problems(results)
+    out += ["", "## Checks", "",
+            f"Plainly wrong would be: a logger that dies, a cycle ratio outside {MIN_RATIO:.2f}–"
+            f"{MAX_RATIO:.2f}, an idle pass that does not make exactly {IDLE_PASS_CALLS} system calls.",
+            ""]
+    out += [f"- {p}" for p in found] if found else ["None found."]
+    return "\n".join(out) + "\n"
+
+
+def summary(results):
+    """A few lines for the terminal: the ratios, the idle pass, the problems."""
+    lines = []
+    for run in results.get("runs", []):
+        for name, lg in run["loggers"].items():
+            pf = period_figures(lg, run["n"])
+            lines.append(f"N={run['n']} {name}: " + (
+                f"{pf['cycles']} cycles, period {pf['mean']:.4f} s, ratio {pf['ratio']:.4f}"
+                if pf else "no whole cycle"))
+        sc = run.get("syscalls")
+        if sc and "passes" in sc:
+            lines.append(f"N={run['n']}: idle pass {cp.commonest_pass(sc['passes']['histogram'])} "
+                         f"system calls ({sc['passes']['passes']} passes traced)")
+        elif sc:
+            lines.append(f"N={run['n']}: system calls not measured: {sc.get('error', '?')}")
+    return lines
