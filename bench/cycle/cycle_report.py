@@ -16,9 +16,6 @@ TARGET_RATIO = 1.02
 TARGET_CPU = 1.10
 TARGET_STATIC_HWM_KIB = 1024
 
-NAMES = {"normal": "normal", "static": "static", "compare": "compare"}
-
-
 # --- derived figures ----------------------------------------------------------
 
 
@@ -145,41 +142,33 @@ def strace_table(rows):
                    r["errors"] or "", r["syscall"]] for r in rows])
 
 
-def render(results):
-    """The Markdown report of a run's numbers."""
-    m = results["meta"]
-    st = results["settings"]
-    clk = m["clk_tck"]
-    runs = results.get("runs", [])
-    out = ["# kelvinlog cycle bench", ""]
+def section_header(m, st):
     quick = " (quick mode: a short check, not the full measurement)" if st.get("quick") else ""
-    out += [f"Produced by `{m['command']}` on {m['date']}{quick}.", ""]
-    out += [f"- Machine: {m['cpus']} CPU(s), {m['cpu_model']}, kernel {m['kernel']}",
-            f"- Clock source: {m['clocksource']}, timer slack of the bench: {m['timer_slack_ns']} ns",
-            f"- Load average (1/5/15 min) before: {m['load_before']}, after: {m.get('load_after', '?')}",
+    static = (f"; static build: `{m['static_build']}` (MinSizeRel, -static)"
+              if m.get("static_build") else "; no static build")
+    return ["# kelvinlog cycle bench", "",
+            f"Produced by `{m['command']}` on {m['date']}{quick}. How each figure is measured: "
+            "bench/cycle/README.md.", "",
+            f"- Machine: {m['cpus']} CPU(s), {m['cpu_model']}, kernel {m['kernel']}",
+            f"- Clock source: {m['clocksource']}, timer slack of the bench: "
+            f"{m['timer_slack_ns']} ns",
+            f"- Load average (1/5/15 min) before: {m['load_before']}, after: "
+            f"{m.get('load_after', '?')}",
             f"- Compiler and flags (logger and reference loop, one build tree): "
             f"`{m['compiler']} {m['flags']}`",
-            f"- Logger build: `{m['build']}` ({m['build_type']})"
-            + (f"; static build: `{m['static_build']}` (MinSizeRel, -static)"
-               if m.get("static_build") else "; no static build"),
+            f"- Logger build: `{m['build']}` ({m['build_type']}){static}",
             f"- Output directory of the loggers: {m['outdir']['path']} ({m['outdir']['fs']})",
             "- Bus: N family 28 sensors from a generated scenario file (no S0 line), empty "
             "kelvinlog-config.txt; stand-in without fault options", ""]
 
-    # --- cycle period ---
-    out += ["## Cycle period", "",
-            "Time between consecutive \"$?\" commands in the stand-in's command log, the first "
-            "interval dropped, mean of the rest. Ideal period = 1 s pause + exact passes × 1 ms, "
-            "with the passes read off the main loop: 503 with no device, else 502 + 103 × N (load "
-            "pass, one pass per search answer, 500 quiet passes and the pass ending the search; per "
-            "device the poll pass, the answer taken on the next pass, 101 passes to the next poll). "
-            "Assumed answer latency: the stand-in answers within microseconds, so each answer is "
-            "taken on the pass after its poll (poll-to-poll = 102 passes); the \"answer latency\" "
-            "section below measures it. The nominal count 501 + 101 × N is shown for comparison "
-            "only. Mean pass = (period − 1 s) / exact passes. The period is split into the search "
-            "phase (\"$?\" to the first poll: 1 s + N + 501 passes, all answers already waiting) and "
-            "the poll phase (first poll to the next \"$?\": 102 × N + 1 passes, which also carries "
-            "every answer's latency).", ""]
+
+def section_period(runs, st, clk):
+    out = ["## Cycle period", "",
+           "Time between consecutive \"$?\" in the stand-in's command log, the first interval "
+           "dropped. Ideal = 1 s + exact passes × 1 ms (503, or 502 + 103 × N); nominal = 1 s + "
+           "(501 + 101 × N) ms. Search phase: \"$?\" to the first poll (1 s + 501 + N passes); "
+           "poll phase: the rest (102 × N + 1 passes). Mean pass = (period − 1 s) / exact "
+           "passes.", ""]
     rows = []
     target_ok = True
     for run in runs:
@@ -205,10 +194,9 @@ def render(results):
             f"{verdict(target_ok)}."]
     if st.get("compare_logger"):
         out += [f"\"compare\" is `{st['compare_logger']}`, run side by side with the others."]
-    out += ["", "The reference loops in the same run (mean pass = wall time / passes counted): "
-            "the grid loop (the logger's own tick, linked from its clock) shows what the machine "
-            "allows for the logger's tick, the plain nanosleep(1 ms) loop what a logger sleeping "
-            "\"1 ms from now\" would get.", ""]
+    out += ["", "Reference loops of the same run (pass = wall time / passes counted): \"grid\" "
+            "sleeps with the logger's own tick, \"plain\" with nanosleep(1 ms), which is what a "
+            "logger sleeping \"1 ms from now\" would get.", ""]
     rows = []
     for run in runs:
         n = run["n"]
@@ -219,21 +207,18 @@ def render(results):
             plain_ratio = (1 + cp.exact_passes(n) * plain["pass_ms"] / 1000) / cp.ideal_period(n)
         rows.append([n, fmt(grid and grid["pass_ms"]), fmt(plain and plain["pass_ms"]),
                      fmt(pf and pf["pass_ms"]), fmt(plain_ratio)])
-    out += table(["N", "ref grid pass ms", "ref plain pass ms", "logger pass ms",
-                  "ratio with plain sleeps (1 s + passes × plain pass)"], ["---:"] * 5, rows)
+    return out + table(["N", "ref grid pass ms", "ref plain pass ms", "logger pass ms",
+                        "ratio with plain sleeps (1 s + passes × plain pass)"],
+                       ["---:"] * 5, rows)
 
-    # --- CPU ---
-    out += ["", "## CPU time", "",
-            f"Per second of running: utime+stime from /proc/<pid>/stat (resolution 1/{clk} s) and "
-            "the run time of /proc/<pid>/schedstat (ns), over the wall interval from the second to "
-            "the last search of the run. The normal logger and both reference loops are sampled at "
-            "the same moments, the other loggers over their own searches. Per pass: schedstat run "
-            "time divided by the passes of the interval (logger: whole cycles × exact passes; "
-            "reference loops: their own count). Per second the logger is far below the bare loops "
-            "simply because it sleeps 1 s after every search; the per-pass figure is the fair "
-            "comparison. The reference loops do one non-blocking read of their own "
-            "pseudo-terminal and one sleep per pass: \"plain\" nanosleep(1 ms), \"grid\" the "
-            "logger's tick.", ""]
+
+def section_cpu(runs, clk):
+    out = ["", "## CPU time", "",
+           f"From the second to the last search of each run: utime+stime (/proc/<pid>/stat, "
+           f"1/{clk} s) and schedstat run time per second of wall time, and run time per pass "
+           "(logger: whole cycles × exact passes; reference loops: their own count). Unpinned, "
+           "so two processes scatter by some 10 % per pass; the target is judged pinned, below.",
+           ""]
     rows = []
     for run in runs:
         n = run["n"]
@@ -247,147 +232,125 @@ def render(results):
                          fmt(c["sched_pct"], ".3f"), fmt(c["us_per_pass"], ".2f")])
     out += table(["N", "process", "wall s", "passes", "%/s (stat)", "%/s (schedstat)",
                   "µs/pass (schedstat)"], ["---:", "---"] + ["---:"] * 5, rows)
-    out += [""]
     rows = []
     for run in runs:
         n = run["n"]
         grid = ref_cpu(run["refs"]["grid"], clk)
         g = grid and grid["us_per_pass"]
-        row = [n]
+        us = {}
         for name in ("normal", "static"):
             c = logger_cpu(run["loggers"][name], n, clk) if name in run["loggers"] else None
-            us = c and c["us_per_pass"]
-            if name == "normal":
-                row.append(fmt(us, ".2f"))
-                row.append(fmt(g, ".2f"))
-            row.append(fmt(us / g if us and g else None, ".3f"))
-        rows.append(row)
-    out += table(["N", "logger µs/pass", "ref grid µs/pass", "logger / ref grid",
-                  "static / ref grid"], ["---:"] * 5, rows)
-    out += ["", "These processes run unpinned, each wherever the scheduler puts it; from run to "
-            "run the per-pass figures of two processes differ by up to some 10 % either way for "
-            "that alone. The target is judged on the pinned comparison below.", ""]
+            us[name] = c and c["us_per_pass"]
+        rows.append([n, fmt(us["normal"], ".2f"), fmt(g, ".2f"),
+                     fmt(us["normal"] / g if us["normal"] and g else None, ".3f"),
+                     fmt(us["static"] / g if us["static"] and g else None, ".3f")])
+    return out + [""] + table(["N", "logger µs/pass", "ref grid µs/pass", "logger / ref grid",
+                               "static / ref grid"], ["---:"] * 5, rows)
 
-    p = results.get("pinned")
-    out += [f"### Pinned to CPU {p['cpu'] if p else st.get('pin_cpu', 0)}", ""]
-    if p:
-        pf = pinned_figures(p)
-        out += ["The bare grid loop (on its own pseudo-terminal, and on the terminal of a stand-in "
-                "never sent a command, the same kernel path as the logger's read), a logger on an "
-                f"empty bus and a logger polling {p['n']} sensors, all pinned to CPU {p['cpu']} "
-                "with `taskset` and running at the same time, each over whole cycles of its own "
-                "(the loops over the polling logger's cycles). CPU of one answer = (polling logger "
-                "− idle logger) µs/pass × its passes / its answers.", ""]
-        base = pf["us"]["dev"]
-        rows = []
-        for key, name in (("dev", "bare grid loop, stand-in's terminal"),
-                          ("own", "bare grid loop, own terminal"), ("idle", "logger, empty bus"),
-                          ("busy", f"logger, {p['n']} sensors")):
-            us = pf["us"][key]
-            rows.append([name, pf["passes"][key], fmt(us, ".2f"),
-                         fmt(us / base if us and base else None, ".3f")])
-        out += table(["process", "passes", "µs/pass (schedstat)",
-                      "/ bare loop on a stand-in's terminal"], ["---", "---:", "---:", "---:"], rows)
-        out += ["", "CPU of one answer (poll written, data line read, echoed, raw and value file "
-                f"rewritten): **{fmt(pf['answer_us'], '.0f')} µs**, over {pf['answers']} answers.",
-                ""]
-        idle_ok = bool(base) and pf["us"]["idle"] is not None and \
-            pf["us"]["idle"] / base <= TARGET_CPU
-        busy_ok = bool(base) and pf["us"]["busy"] is not None and \
-            pf["us"]["busy"] / base <= TARGET_CPU
-        out += ["Target: logger CPU within 10 % of the bare loop (on a stand-in's terminal) — "
-                f"idle logger: {verdict(idle_ok)}; logger polling {p['n']} sensors: "
-                f"{verdict(busy_ok)}."]
-    else:
-        out += ["Not measured (quick mode, no taskset, or --pin-n 0)."]
 
-    # --- system calls ---
-    out += ["", "## System calls per idle pass (empty bus)", ""]
+def section_pinned(p, st):
+    out = ["", f"### Pinned to CPU {p['cpu'] if p else st.get('pin_cpu', 0)}", ""]
+    if not p:
+        return out + ["Not measured (quick mode, no taskset, or --pin-n 0)."]
+    pf = pinned_figures(p)
+    out += [f"All four at the same time on CPU {p['cpu']} (`taskset`), each over whole cycles of "
+            "its own. CPU of one answer = (polling − idle logger) µs/pass × its passes / its "
+            "answers.", ""]
+    base = pf["us"]["dev"]
+    rows = []
+    for key, name in (("dev", "bare grid loop, stand-in's terminal"),
+                      ("own", "bare grid loop, own terminal"), ("idle", "logger, empty bus"),
+                      ("busy", f"logger, {p['n']} sensors")):
+        us = pf["us"][key]
+        rows.append([name, pf["passes"][key], fmt(us, ".2f"),
+                     fmt(us / base if us and base else None, ".3f")])
+    out += table(["process", "passes", "µs/pass (schedstat)",
+                  "/ bare loop on a stand-in's terminal"], ["---", "---:", "---:", "---:"], rows)
+    ok = {k: bool(base) and pf["us"][k] is not None and pf["us"][k] / base <= TARGET_CPU
+          for k in ("idle", "busy")}
+    return out + ["", "CPU of one answer (poll written, data line read, echoed, raw and value "
+                  f"file rewritten): **{fmt(pf['answer_us'], '.0f')} µs**, over {pf['answers']} "
+                  "answers.", "",
+                  "Target: logger CPU within 10 % of the bare loop (on a stand-in's terminal) — "
+                  f"idle logger: {verdict(ok['idle'])}; logger polling {p['n']} sensors: "
+                  f"{verdict(ok['busy'])}."]
+
+
+def section_syscalls(runs):
+    out = ["", "## System calls per idle pass (empty bus)", ""]
     sc = next((r["syscalls"] for r in runs if r.get("syscalls")), None)
-    if sc and "logger" in sc:
-        wall_ms = round(sc["wall"] * 1000)
-        rows = []
-        for name, key, sleeps in (("logger", "logger", ("clock_nanosleep",)),
-                                  ("ref grid", "grid", ("clock_nanosleep",)),
-                                  ("ref plain", "plain", ("clock_nanosleep", "nanosleep"))):
-            t = sc[key]
-            total = cp.calls_of(t, "total")
-            slept = max(cp.calls_of(t, s) for s in sleeps)
-            rows.append([name, total, slept, cp.calls_of(t, "read"),
-                         fmt(total / slept if slept else None, ".3f"),
-                         fmt(total / wall_ms if wall_ms else None, ".3f")])
-        out += [f"`strace -c -f -p <pid>` for {sc['seconds']:g} s ({sc['wall']:.2f} s wall, "
-                f"{sc['searches']} bus searches in it) on the logger of the N = 0 run, and at the "
-                "same time on both reference loops. Passes are counted as the sleeping calls (each "
-                "pass ends in exactly one; the logger's 1 s pause after each search is one more "
-                "clock_nanosleep, counted as a pass here), or estimated as elapsed ms.", ""]
-        out += table(["process", "total calls", "sleeping calls", "read calls",
-                      "calls / sleeping call", "calls / elapsed ms"],
-                     ["---"] + ["---:"] * 5, rows)
-        sp = sc["passes"]
-        hist = " ".join(f"{k}:{v}" for k, v in sorted((int(k), v) for k, v in
-                                                        sp["histogram"].items()))
-        idle = cp.commonest_pass(sp["histogram"])
-        out += ["", f"Pass by pass (`strace -f -ttt -p <pid>` for {sc['trace_seconds']:g} s, passes "
-                f"delimited by the TIMER_ABSTIME clock_nanosleep): {sp['passes']} passes, "
-                f"{sp['calls']} calls; calls per pass → passes: `{hist}`.",
-                f"Idle pass: **{idle}** system calls (one read answering EAGAIN, one "
-                "clock_nanosleep; clock_gettime goes through the vDSO and never shows). The passes "
-                "with more calls are the search passes (configuration file load, \"$?\" write, its "
-                "echo on standard output, the 1 s pause).", "",
-                f"Target: exactly {IDLE_PASS_CALLS} system calls per idle pass — "
-                f"{verdict(idle == IDLE_PASS_CALLS)}.", ""]
-        for title, key in (("Logger", "logger"), ("Reference loop (grid)", "grid"),
-                           ("Reference loop (plain)", "plain")):
-            out += [f"{title}, `strace -c` table:", ""] + strace_table(sc[key]) + [""]
-    elif sc:
-        out += [f"Not measured: strace failed ({sc.get('error', '?')}).", ""]
-    else:
-        out += ["Not measured: no N = 0 run.", ""]
+    if not sc:
+        return out + ["Not measured: no N = 0 run."]
+    if "logger" not in sc:
+        return out + [f"Not measured: strace failed ({sc.get('error', '?')})."]
+    wall_ms = round(sc["wall"] * 1000)
+    rows = []
+    for name, key, sleeps in (("logger", "logger", ("clock_nanosleep",)),
+                              ("ref grid", "grid", ("clock_nanosleep",)),
+                              ("ref plain", "plain", ("clock_nanosleep", "nanosleep"))):
+        t = sc[key]
+        total = cp.calls_of(t, "total")
+        slept = max(cp.calls_of(t, s) for s in sleeps)
+        rows.append([name, total, slept, cp.calls_of(t, "read"),
+                     fmt(total / slept if slept else None, ".3f"),
+                     fmt(total / wall_ms if wall_ms else None, ".3f")])
+    out += [f"`strace -c -f -p <pid>` for {sc['seconds']:g} s ({sc['wall']:.2f} s wall, "
+            f"{sc['searches']} bus searches in it) on the N = 0 logger and both reference loops "
+            "at once; each pass ends in one sleeping call (the 1 s pause counts as one more).", ""]
+    out += table(["process", "total calls", "sleeping calls", "read calls",
+                  "calls / sleeping call", "calls / elapsed ms"], ["---"] + ["---:"] * 5, rows)
+    sp = sc["passes"]
+    hist = " ".join(f"{k}:{v}" for k, v in sorted((int(k), v) for k, v in
+                                                    sp["histogram"].items()))
+    idle = cp.commonest_pass(sp["histogram"])
+    out += ["", f"Pass by pass (`strace -f -ttt -p <pid>` for {sc['trace_seconds']:g} s, split at "
+            f"the TIMER_ABSTIME clock_nanosleep): {sp['passes']} passes, {sp['calls']} calls; "
+            f"calls per pass → passes: `{hist}`. Idle pass: **{idle}** system calls (a read "
+            "answering EAGAIN and the sleep; clock_gettime goes through the vDSO). The longer "
+            "passes are search passes (configuration load, \"$?\" write and echo, the pause).",
+            "", f"Target: exactly {IDLE_PASS_CALLS} system calls per idle pass — "
+            f"{verdict(idle == IDLE_PASS_CALLS)}.", ""]
+    for title, key in (("Logger", "logger"), ("Reference loop (grid)", "grid"),
+                       ("Reference loop (plain)", "plain")):
+        out += [f"{title}, `strace -c` table:", ""] + strace_table(sc[key]) + [""]
+    return out[:-1]
 
-    # --- answer latency ---
-    probe = results.get("probe")
+
+def section_probe(probe, st):
     pn = probe["n"] if probe else st.get("probe_n", 0)
-    out += ["## Answer latency and work per answer, seen by the logger"
-            + (f" (N = {pn})" if pn else ""), ""]
+    out = ["", "## Answer latency and work per answer, seen by the logger"
+           + (f" (N = {pn})" if pn else ""), ""]
     a = probe and probe.get("analysis")
     lat = a and cp.latency_summary(a["latencies_ms"])
-    if a and lat:
-        mean, p50, p99, mx, count = lat
-        out += ["A separate logger run under `strace --seccomp-bpf -f -ttt -T -e "
-                "trace=write,openat,close,newfstatat,fstat,lseek,ftruncate` (stopped only on those "
-                "calls, never on a pass's read or sleep), against its own stand-in with "
-                f"{pn} sensors, {a['cycles']} complete cycles after the first. Answer latency = "
-                "time from the logger's poll write to its echo of the data line it read (the echo "
-                "follows the read at once).", ""]
-        out += table(["answers", "latency mean ms", "median ms", "p99 ms", "max ms",
-                      "logger-side period s (ratio)", "logger-side poll spacing ms",
-                      "traced calls per answer", "their µs per answer (strace -T)"],
-                     ["---:"] * 9,
-                     [[count, f"{mean:.3f}", f"{p50:.3f}", f"{p99:.3f}", f"{mx:.3f}",
-                       f"{a['period']:.4f} ({a['period'] / cp.ideal_period(pn):.4f})",
-                       fmt(a["spacing_ms"], ".3f"), f"{a['calls_per_answer']:.1f}",
-                       f"{a['us_per_answer']:.1f}"]])
-        out += ["", "Calls per answer count everything traced in those cycles (the search's few "
-                "calls included) divided by the data answers; their time is strace's -T, tracing "
-                "overhead included. A latency below 1 ms is the answer taken on the pass after the "
-                "poll, as assumed for the ideal period; every further millisecond adds one pass to "
-                "that device's share of the cycle."]
-    else:
+    if not lat:
         why = probe.get("error") if probe else None
-        out += ["Not measured (quick mode, strace without --seccomp-bpf, --probe-n 0, or the "
-                "probe run did not complete" + (f": {why}" if why else "") + ")."]
+        return out + ["Not measured (quick mode, strace without --seccomp-bpf, --probe-n 0, or "
+                      "the probe run did not complete" + (f": {why}" if why else "") + ")."]
+    mean, p50, p99, mx, count = lat
+    out += ["A logger under `strace --seccomp-bpf -f -ttt -T -e trace=write,openat,close,"
+            "newfstatat,fstat,lseek,ftruncate` (never stopped on a pass's read or sleep), "
+            f"{a['cycles']} complete cycles after the first. Latency = the logger's poll write to "
+            "its echo of the data line read; below 1 ms the answer is taken on the pass after the "
+            "poll, as the ideal period assumes. Calls per answer: everything traced, divided by "
+            "the data answers; their time is strace's -T, tracing overhead included.", ""]
+    return out + table(["answers", "latency mean ms", "median ms", "p99 ms", "max ms",
+                        "logger-side period s (ratio)", "logger-side poll spacing ms",
+                        "traced calls per answer", "their µs per answer (strace -T)"],
+                       ["---:"] * 9,
+                       [[count, f"{mean:.3f}", f"{p50:.3f}", f"{p99:.3f}", f"{mx:.3f}",
+                         f"{a['period']:.4f} ({a['period'] / cp.ideal_period(pn):.4f})",
+                         fmt(a["spacing_ms"], ".3f"), f"{a['calls_per_answer']:.1f}",
+                         f"{a['us_per_answer']:.1f}"]])
 
-    # --- memory and size ---
-    out += ["", "## Memory and size", "",
-            "VmHWM / VmRSS from /proc/<pid>/status at the end of each run (after all its cycles); "
-            "open descriptors from /proc/<pid>/fd.", ""]
+
+def section_memory(runs, sizes, m):
+    out = ["", "## Memory and size", "",
+           "VmHWM / VmRSS (/proc/<pid>/status) and open descriptors (/proc/<pid>/fd) at the end "
+           "of each run.", ""]
     rows = []
     hwm_ok = True
-    has_static = any("static" in r["loggers"] for r in runs)
     for run in runs:
-        lg = run["loggers"]
-        n, s = lg["normal"], lg.get("static")
+        n, s = run["loggers"]["normal"], run["loggers"].get("static")
         rows.append([run["n"], n["vm_hwm_kib"], n["vm_rss_kib"],
                      s["vm_hwm_kib"] if s else "—", s["vm_rss_kib"] if s else "—",
                      f"{n['fds']} / {s['fds'] if s else '—'}"])
@@ -395,41 +358,50 @@ def render(results):
             hwm_ok = False
     out += table(["N", "normal VmHWM KiB", "normal VmRSS KiB", "static VmHWM KiB",
                   "static VmRSS KiB", "fds normal / static"], ["---:"] * 6, rows)
-    out += [""]
-    if has_static:
-        out += [f"Target: static build peak RSS < 1 MiB — {verdict(hwm_ok)}.", ""]
-    else:
-        out += ["Target: static build peak RSS < 1 MiB — not measured (no static build).", ""]
-    sizes = results.get("sizes", {})
-    rows = []
-    for key, name in (("normal", f"normal ({m['build_type']}, dynamic)"),
-                      ("static", "static (MinSizeRel)")):
-        if key in sizes:
-            rows.append([name, f"{sizes[key]['bytes']:,}", fmt(sizes[key]["stripped"], ",")])
-    out += table(["binary", "size bytes", "stripped bytes"], ["---", "---:", "---:"], rows)
+    has_static = any("static" in r["loggers"] for r in runs)
+    out += ["", "Target: static build peak RSS < 1 MiB — "
+            + (f"{verdict(hwm_ok)}." if has_static else "not measured (no static build)."), ""]
+    rows = [[name, f"{sizes[key]['bytes']:,}", fmt(sizes[key]["stripped"], ",")]
+            for key, name in (("normal", f"normal ({m['build_type']}, dynamic)"),
+                              ("static", "static (MinSizeRel)")) if key in sizes]
+    return out + table(["binary", "size bytes", "stripped bytes"], ["---", "---:", "---:"], rows)
 
-    # --- micro-benchmark ---
-    out += ["", "## Handling of one data line (Google Benchmark)", ""]
-    bench = results.get("benchmark")
+
+def section_benchmark(bench, st):
+    out = ["", "## Handling of one data line (Google Benchmark)", ""]
     if bench and bench["rows"]:
-        out += [f"`{bench['binary']} --benchmark_filter=DataLine --benchmark_repetitions=3 "
-                "--benchmark_report_aggregates_only=true`:", ""]
-        out += table(["benchmark", "aggregate", "CPU time", "real time"],
-                     ["---", "---", "---:", "---:"],
-                     [[r["name"], r["aggregate"], f"{r['cpu_time']:.0f} {r['time_unit']}",
-                       f"{r['real_time']:.0f} {r['time_unit']}"] for r in bench["rows"]])
-    elif st.get("benchmark"):
-        out += ["Skipped: `bench/kelvinlog-bench` not built (configure with -DKELVINLOG_BENCH=ON)."]
-    else:
-        out += ["Skipped (quick mode or --no-benchmark)."]
+        return out + [f"`{bench['binary']} --benchmark_filter=DataLine --benchmark_repetitions=3 "
+                      "--benchmark_report_aggregates_only=true`:", ""] + table(
+            ["benchmark", "aggregate", "CPU time", "real time"], ["---", "---", "---:", "---:"],
+            [[r["name"], r["aggregate"], f"{r['cpu_time']:.0f} {r['time_unit']}",
+              f"{r['real_time']:.0f} {r['time_unit']}"] for r in bench["rows"]])
+    if st.get("benchmark"):
+        return out + ["Skipped: `bench/kelvinlog-bench` not built (configure with "
+                      "-DKELVINLOG_BENCH=ON)."]
+    return out + ["Skipped (quick mode or --no-benchmark)."]
 
-    # --- checks ---
+
+def section_checks(results):
     found = problems(results)
-    out += ["", "## Checks", "",
+    return ["", "## Checks", "",
             f"Plainly wrong would be: a logger that dies, a cycle ratio outside {MIN_RATIO:.2f}–"
-            f"{MAX_RATIO:.2f}, an idle pass that does not make exactly {IDLE_PASS_CALLS} system calls.",
-            ""]
-    out += [f"- {p}" for p in found] if found else ["None found."]
+            f"{MAX_RATIO:.2f}, an idle pass that does not make exactly {IDLE_PASS_CALLS} system "
+            "calls.", ""] + ([f"- {p}" for p in found] if found else ["None found."])
+
+
+def render(results):
+    """The Markdown report of a run's numbers."""
+    m, st = results["meta"], results["settings"]
+    runs = results.get("runs", [])
+    out = section_header(m, st)
+    out += section_period(runs, st, m["clk_tck"])
+    out += section_cpu(runs, m["clk_tck"])
+    out += section_pinned(results.get("pinned"), st)
+    out += section_syscalls(runs)
+    out += section_probe(results.get("probe"), st)
+    out += section_memory(runs, results.get("sizes", {}), m)
+    out += section_benchmark(results.get("benchmark"), st)
+    out += section_checks(results)
     return "\n".join(out) + "\n"
 
 
