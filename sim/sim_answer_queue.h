@@ -3,8 +3,8 @@
 // Every command's answer lines (one Batch) get a due time, the time the command
 // arrived plus --delay-ms, and leave in the order the commands came, as on a
 // serial line: an answer never overtakes an earlier one. The queue has a fixed
-// number of slots; when the logger stops reading, it fills and further answers
-// are lost.
+// number of slots; when the logger stops reading, or more commands than slots
+// arrive within the delay, it fills and further answers are lost.
 #pragma once
 
 #include <array>

@@ -34,6 +34,11 @@ void handle_command(Session &s, std::string_view cmd, std::size_t dropped, std::
   if (s.log != nullptr) log_command(s.log, cmd, dropped);
   if (s.options->verbose) trace_line("> ", cmd);
   Batch *answer = s.queue.prepare(now + s.options->delay_ms);
+  if (answer == nullptr && s.queue.flush_due(s.master, now)) {
+    // A burst of commands read at once: make room by writing what is due.
+    s.last_write = now;
+    answer = s.queue.prepare(now + s.options->delay_ms);
+  }
   if (answer == nullptr) {
     // The peer does not read; answers beyond the queue are lost, as on a
     // real line whose receiver is gone. The command still counts.
@@ -49,18 +54,18 @@ void handle_command(Session &s, std::string_view cmd, std::size_t dropped, std::
   if (r.unplug) start_unplug(s, now);
 }
 
-void feed_bytes(Session &s, const char *data, std::size_t n, std::int64_t now) {
+}  // namespace
+
+void take_bytes(Session &s, const char *data, std::size_t n, std::int64_t now_ms) {
   std::size_t off = 0;
   while (off < n && !s.unplugging) {
     off += s.splitter.push(data + off, n - off);
     if (s.splitter.has_line()) {
-      handle_command(s, s.splitter.line(), s.splitter.dropped(), now);
+      handle_command(s, s.splitter.line(), s.splitter.dropped(), now_ms);
       s.splitter.clear_line();
     }
   }
 }
-
-}  // namespace
 
 std::int64_t monotonic_ms() {
   timespec ts{};
@@ -73,7 +78,8 @@ void start_unplug(Session &s, std::int64_t now_ms) {
   s.unplug_deadline = now_ms + s.options->delay_ms + kUnplugGraceMs;
 }
 
-int run_loop(Session &s, int master, int stop_fd) {
+int run_loop(Session &s, int stop_fd) {
+  const int master = s.master;
   std::array<char, kReadChunk> buf{};
   std::int64_t master_pause_until = 0;
   for (;;) {
@@ -121,7 +127,7 @@ int run_loop(Session &s, int master, int stop_fd) {
     if ((rev & POLLIN) != 0) {
       const ssize_t n = read(master, buf.data(), buf.size());
       if (n > 0) {
-        feed_bytes(s, buf.data(), static_cast<std::size_t>(n), now);
+        take_bytes(s, buf.data(), static_cast<std::size_t>(n), now);
       } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
         master_pause_until = now + kMasterPauseMs;
       }

@@ -23,6 +23,7 @@ struct Session {
   const Options *options = nullptr;  // the command line
   Adapter *adapter = nullptr;        // answers the commands
   std::FILE *log = nullptr;          // command log, or null
+  int master = -1;                   // our side of the terminal: commands in, answers out
   int slave = -1;                    // our descriptor of the slave, for the unread-bytes probe
   LineSplitter splitter;             // received bytes into commands
   AnswerQueue queue;                 // answers waiting for their time
@@ -39,10 +40,15 @@ std::int64_t monotonic_ms();
 // reached the reader, or after --delay-ms plus 3 s at most.
 void start_unplug(Session &s, std::int64_t now_ms);
 
+// Takes `n` bytes read from the terminal at `now_ms`: every command they
+// complete is logged, traced, answered and its answer queued (due after
+// --delay-ms). Bytes after the command that starts an unplugging are ignored.
+void take_bytes(Session &s, const char *data, std::size_t n, std::int64_t now_ms);
+
 // Runs until a stop signal (the self-pipe `stop_fd`) or the end of an
-// unplugging: reads commands from `master`, answers them, writes the answers
+// unplugging: reads commands from s.master, answers them, writes the answers
 // when due. A master that fails or hangs up is left alone for 100 ms at a
 // time. Returns kExitOk, or kExitSystem when poll() fails.
-int run_loop(Session &s, int master, int stop_fd);
+int run_loop(Session &s, int stop_fd);
 
 }  // namespace adaptersim

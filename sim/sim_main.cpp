@@ -72,12 +72,13 @@ int main(int argc, char *argv[]) {
   g_session.options = &options;
   g_session.adapter = &adapter;
   g_session.log = log;
+  g_session.master = term.master;
   g_session.slave = term.slave;
   // --exit-after 0: unplugged before the first command.
   if (options.adapter.exit_after == 0) {
     adaptersim::start_unplug(g_session, adaptersim::monotonic_ms());
   }
-  const int status = adaptersim::run_loop(g_session, term.master, adaptersim::stop_signal_fd());
+  const int status = adaptersim::run_loop(g_session, adaptersim::stop_signal_fd());
 
   close(term.master);
   adaptersim::remove_link(options.link, term.slave_path.data());

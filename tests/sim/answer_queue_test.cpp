@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <deque>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -77,6 +78,9 @@ struct TimingCase {
   std::int64_t next_due;       // due time of the oldest one left (when any)
 };
 
+// Failures name the case instead of dumping its bytes.
+void PrintTo(const TimingCase &c, std::ostream *os) { *os << c.name; }
+
 class AnswerQueueTiming : public ::testing::TestWithParam<TimingCase> {};
 
 TEST_P(AnswerQueueTiming, WritesWhatIsDueInCommandOrder) {
@@ -133,6 +137,9 @@ struct FillCase {
   // the clock moves on until that many of the waiting answers are due.
   std::vector<int> steps;
 };
+
+// Failures name the case instead of dumping its bytes.
+void PrintTo(const FillCase &c, std::ostream *os) { *os << c.name; }
 
 class AnswerQueueSlots : public ::testing::TestWithParam<FillCase> {};
 

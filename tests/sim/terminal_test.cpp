@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -89,6 +90,9 @@ struct CreateCase {
   Before before;   // what is at the link path beforehand
   bool created;    // the link points at the terminal afterwards
 };
+
+// Failures name the case instead of dumping its bytes.
+void PrintTo(const CreateCase &c, std::ostream *os) { *os << c.name; }
 
 class TerminalLinkCreate : public ::testing::TestWithParam<CreateCase> {};
 
@@ -171,6 +175,9 @@ struct RemoveCase {
   Before before;  // what is at the link path at exit
   bool removed;   // the path is gone afterwards
 };
+
+// Failures name the case instead of dumping its bytes.
+void PrintTo(const RemoveCase &c, std::ostream *os) { *os << c.name; }
 
 class TerminalLinkRemove : public ::testing::TestWithParam<RemoveCase> {};
 
