@@ -135,7 +135,8 @@ class Logger:
         return cp.count_searches(read_text(self.log))
 
     def check_alive(self):
-        for what, proc, out in (("logger", self.proc, "logger.out"), ("stand-in", self.sim, "sim.out")):
+        for what, proc, out in (("logger", self.proc, "logger.out"),
+                                ("stand-in", self.sim, "sim.out")):
             if proc.poll() is not None:
                 how = (f"was killed by signal {-proc.returncode}" if proc.returncode < 0
                        else f"exited with status {proc.returncode}")
@@ -210,7 +211,8 @@ class Bench:
 
         def ready():
             if sim.poll() is not None:
-                raise BenchError(f"stand-in in {directory} exited: {read_text(directory / 'sim.out')}")
+                raise BenchError(f"stand-in in {directory} exited: "
+                                 f"{read_text(directory / 'sim.out')}")
             return "adapter-sim: ready " in read_text(directory / "sim.out")
 
         wait_for(ready, READY_S, f"stand-in ready in {directory}")
@@ -435,8 +437,9 @@ class Bench:
         cfg = [*gen, f"-DCMAKE_CXX_COMPILER={cache_value(s.build, 'CMAKE_CXX_COMPILER')}",
                "-DKELVINLOG_STATIC=ON", "-DCMAKE_BUILD_TYPE=MinSizeRel",
                "-DKELVINLOG_TESTS=OFF", "-DKELVINLOG_WERROR=ON"]
-        for args, log in ((["cmake", "-S", s.root, "-B", static, *cfg], "static-configure.log"),
-                          (["cmake", "--build", static, "--target", "kelvinlog"], "static-build.log")):
+        steps = ((["cmake", "-S", s.root, "-B", static, *cfg], "static-configure.log"),
+                 (["cmake", "--build", static, "--target", "kelvinlog"], "static-build.log"))
+        for args, log in steps:
             with open(s.work / log, "wb") as out:
                 if subprocess.run([str(a) for a in args], stdout=out,
                                   stderr=subprocess.STDOUT).returncode != 0:

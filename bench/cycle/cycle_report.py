@@ -367,14 +367,23 @@ def section_memory(runs, sizes, m):
     return out + table(["binary", "size bytes", "stripped bytes"], ["---", "---:", "---:"], rows)
 
 
+def bench_time(row, key):
+    """A Google Benchmark figure: a time in its unit, or "cv" as a percentage."""
+    if row[key] is None:
+        return "—"
+    if row["aggregate"] == "cv":
+        return f"{100 * row[key]:.2f} %"
+    return f"{row[key]:.0f} {row['time_unit']}"
+
+
 def section_benchmark(bench, st):
     out = ["", "## Handling of one data line (Google Benchmark)", ""]
     if bench and bench["rows"]:
         return out + [f"`{bench['binary']} --benchmark_filter=DataLine --benchmark_repetitions=3 "
                       "--benchmark_report_aggregates_only=true`:", ""] + table(
             ["benchmark", "aggregate", "CPU time", "real time"], ["---", "---", "---:", "---:"],
-            [[r["name"], r["aggregate"], f"{r['cpu_time']:.0f} {r['time_unit']}",
-              f"{r['real_time']:.0f} {r['time_unit']}"] for r in bench["rows"]])
+            [[r["name"], r["aggregate"], bench_time(r, "cpu_time"), bench_time(r, "real_time")]
+             for r in bench["rows"]])
     if st.get("benchmark"):
         return out + ["Skipped: `bench/kelvinlog-bench` not built (configure with "
                       "-DKELVINLOG_BENCH=ON)."]

@@ -5,7 +5,6 @@ process and wait helpers that keep the bench safe. Run: python3 -B this file."""
 
 import json
 import signal
-import subprocess
 import sys
 import time
 import unittest
@@ -299,19 +298,22 @@ class Report(unittest.TestCase):
                 {"run_name": "BM_DataLineTemperature", "run_type": "aggregate",
                  "aggregate_name": "mean", "cpu_time": 14409.2, "real_time": 14427.0,
                  "time_unit": "ns"},
+                {"run_name": "BM_DataLineTemperature", "run_type": "aggregate",
+                 "aggregate_name": "cv", "cpu_time": 0.0123, "real_time": 0.02,
+                 "time_unit": "ns"},
                 {"name": "BM_DataLineTemperature", "run_type": "iteration"}]}))}
         r["sizes"]["static"] = {"path": "/s", "bytes": 941472, "stripped": 846632}
         return r
 
     def test_reports_of_a_quick_and_a_full_run(self):
-        for name, r, expect in (
-                ("quick", results(), ["| 0 | normal | 2 | 1.5030 | 1.5030-1.5030 | 1.503 | 1.0000 |",
-                                      "`2:599 11:1`", "Idle pass: **2**", "None found.",
-                                      "Not measured (quick mode"]),
-                ("full", self.full_results(), ["| 3 | static | 2 |", "\"compare\" is `/x/old`",
-                                               "| 6 | 0.500 | 0.500 |", "| BM_DataLineTemperature | mean | 14409 ns |",
-                                               "| static (MinSizeRel) | 941,472 | 846,632 |",
-                                               "static build peak RSS < 1 MiB — met"])):
+        quick = ["| 0 | normal | 2 | 1.5030 | 1.5030-1.5030 | 1.503 | 1.0000 |", "`2:599 11:1`",
+                 "Idle pass: **2**", "None found.", "Not measured (quick mode"]
+        full = ["| 3 | static | 2 |", "\"compare\" is `/x/old`", "| 6 | 0.500 | 0.500 |",
+                "| BM_DataLineTemperature | mean | 14409 ns |",
+                "| BM_DataLineTemperature | cv | 1.23 % | 2.00 % |",
+                "| static (MinSizeRel) | 941,472 | 846,632 |",
+                "static build peak RSS < 1 MiB — met"]
+        for name, r, expect in (("quick", results(), quick), ("full", self.full_results(), full)):
             with self.subTest(name):
                 text = cycle_report.render(r)
                 for e in expect:
