@@ -25,6 +25,8 @@ POLL_S = 0.02          # how often a wait looks again
 READY_S = 10           # the stand-in's ready line
 STOP_S = 5             # SIGTERM to SIGKILL
 REF_REPLY_S = 5        # a reference loop's pass count after SIGUSR1
+BUILD_S = 1800         # a configure or build step of the static logger
+BENCHMARK_S = 600      # the Google Benchmark run
 
 
 class BenchError(Exception):
@@ -39,6 +41,19 @@ def wait_for(predicate, seconds, what):
         if time.monotonic() >= end:
             raise BenchError(f"{what}: not within {seconds:.0f} s")
         time.sleep(POLL_S)
+
+
+def run_step(args, log, seconds, what):
+    """Runs a program to its end, its output into `log`; BenchError when it
+    fails or takes longer than `seconds` (it is then killed by its pid)."""
+    with open(log, "wb") as out:
+        try:
+            r = subprocess.run([str(a) for a in args], stdin=subprocess.DEVNULL, stdout=out,
+                               stderr=subprocess.STDOUT, timeout=seconds)
+        except subprocess.TimeoutExpired:
+            raise BenchError(f"{what}: not done within {seconds} s; see {log}") from None
+    if r.returncode != 0:
+        raise BenchError(f"{what} failed; see {log}")
 
 
 def read_text(path):
@@ -440,10 +455,7 @@ class Bench:
         steps = ((["cmake", "-S", s.root, "-B", static, *cfg], "static-configure.log"),
                  (["cmake", "--build", static, "--target", "kelvinlog"], "static-build.log"))
         for args, log in steps:
-            with open(s.work / log, "wb") as out:
-                if subprocess.run([str(a) for a in args], stdout=out,
-                                  stderr=subprocess.STDOUT).returncode != 0:
-                    raise BenchError(f"static build failed; see {s.work / log}")
+            run_step(args, s.work / log, BUILD_S, "static build")
         return static / "kelvinlog"
 
     def sizes(self, binaries):
@@ -451,7 +463,8 @@ class Bench:
         for name, path in binaries.items():
             stripped = self.s.work / f"{path.name}-{name}.stripped"
             shutil.copyfile(path, stripped)
-            ok = shutil.which("strip") and subprocess.run(["strip", str(stripped)]).returncode == 0
+            ok = shutil.which("strip") is not None and subprocess.run(
+                ["strip", str(stripped)], stdin=subprocess.DEVNULL, timeout=60).returncode == 0
             out[name] = {"path": str(path), "bytes": path.stat().st_size,
                          "stripped": stripped.stat().st_size if ok else None}
         return out
@@ -461,10 +474,10 @@ class Bench:
         if not binary.exists():
             return None
         out = self.s.work / "kelvinlog-bench.json"
-        subprocess.run([str(binary), "--benchmark_filter=DataLine", "--benchmark_repetitions=3",
-                        "--benchmark_report_aggregates_only=true", f"--benchmark_out={out}",
-                        "--benchmark_out_format=json"], stdout=subprocess.DEVNULL,
-                       stderr=subprocess.DEVNULL, timeout=600)
+        run_step([binary, "--benchmark_filter=DataLine", "--benchmark_repetitions=3",
+                  "--benchmark_report_aggregates_only=true", f"--benchmark_out={out}",
+                  "--benchmark_out_format=json"], self.s.work / "kelvinlog-bench.log",
+                 BENCHMARK_S, "Google Benchmark run")
         return {"binary": str(binary), "rows": cp.parse_benchmark_json(read_text(out))}
 
     # --- everything ---

@@ -354,6 +354,18 @@ class Safety(unittest.TestCase):
             cycle_measure.wait_for(lambda: False, 0.2, "never")
         self.assertLess(time.monotonic() - start, 2)
 
+    def test_a_build_step_past_its_deadline_is_ended(self):
+        log = Path("/tmp") / f"cycle-bench-test-{time.monotonic_ns()}.log"
+        try:
+            start = time.monotonic()
+            with self.assertRaisesRegex(cycle_measure.BenchError, "not done within"):
+                cycle_measure.run_step(["sleep", "30"], log, 0.2, "step")
+            self.assertLess(time.monotonic() - start, 5)
+            with self.assertRaisesRegex(cycle_measure.BenchError, "step failed"):
+                cycle_measure.run_step(["false"], log, 5, "step")
+        finally:
+            log.unlink(missing_ok=True)
+
     def test_a_process_that_ignores_sigterm_is_killed_by_its_pid(self):
         procs = cycle_measure.Processes()
         saved = cycle_measure.STOP_S
