@@ -19,8 +19,11 @@ constexpr std::size_t kAnswerSlots = 16;  // answers waiting at most
 
 class AnswerQueue {
  public:
+  // No answer waiting.
   bool empty() const { return count_ == 0; }
+  // Every slot holds an answer: the next one has no room.
   bool full() const { return count_ == slots_.size(); }
+  // Answers waiting.
   std::size_t size() const { return count_; }
 
   // Due time (ms) of the oldest answer; only when not empty().
