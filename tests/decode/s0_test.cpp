@@ -1,6 +1,8 @@
 // Tests of the S0 channels: scaling to Wh, configured names and rates, value files.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -164,18 +166,22 @@ TEST_F(S0Line, NameWithASlashFallsBackToTheKey) {
       // The slash lies beyond the 19 characters kept.
       {"S01;ABCDEFGHIJKLMNOPQRS/up;800\nS02;;500\n", "", "ABCDEFGHIJKLMNOPQRS", "S02"},
   };
+  // The output directory lies one below the test's own, which catches a "../".
+  const std::string outdir = dir.file("out");
+  ASSERT_EQ(mkdir(outdir.c_str(), 0700), 0);
   for (const auto &c : cases) {
     SCOPED_TRACE(c.config);
     prepare(c.config);
+    copy_bounded(ctx->outdir.data(), kDirSize, (outdir + "/").c_str(), kDirSize - 1);
     testing::internal::CaptureStdout();
     receive("$S0;1001;4000\n");
     EXPECT_EQ(testing::internal::GetCapturedStdout(), c.status);
     EXPECT_STREQ(ctx->s0_names[0].data(), c.stem1);
     EXPECT_STREQ(ctx->s0_names[1].data(), c.stem2);
-    EXPECT_EQ(out(std::string(c.stem1) + "v.txt"), "1251\n");
-    EXPECT_EQ(out(std::string(c.stem2) + "v.txt"), "8000\n");
+    EXPECT_EQ(out("out/" + std::string(c.stem1) + "v.txt"), "1251\n");
+    EXPECT_EQ(out("out/" + std::string(c.stem2) + "v.txt"), "8000\n");
   }
-  EXPECT_FALSE(testsupport::file_exists(dir.file("../upv.txt")));
+  EXPECT_FALSE(testsupport::file_exists(dir.file("upv.txt")));
 }
 
 TEST_F(S0Line, UnwritableOutputDirectoryEndsTheProcess) {
