@@ -39,6 +39,9 @@ bool same_file(const struct stat &a, const struct stat &b) {
 // closed one is /dev/null now, each open one is what it was, and the next
 // open of a file takes a number above 2.
 TEST_P(StandardDescriptors, ClosedOnesAreOpenedOnDevNull) {
+#ifdef KELVINLOG_EMULATED
+  GTEST_SKIP() << "fork death tests hang under qemu-user on the build machines";
+#endif
   const ClosedCase &c = GetParam();
   EXPECT_EXIT(
       {

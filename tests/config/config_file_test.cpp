@@ -99,6 +99,9 @@ TEST_F(ConfigLoad, MustBeARegularFileButMayBeALink) {
       EXPECT_EQ(load(), "kelvinlog-config.txt:\nS01;Linked;800\nEOF\n");
       continue;
     }
+#ifdef KELVINLOG_EMULATED
+    continue;  // fork death tests hang under qemu-user on the build machines
+#endif
     EXPECT_EXIT(
         {
           alarm(10);  // a load that blocks dies of SIGALRM, not with status 255

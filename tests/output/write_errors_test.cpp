@@ -115,6 +115,9 @@ const WriterCase kWriters[] = {
 class WriterErrors : public ::testing::TestWithParam<WriterCase> {};
 
 TEST_P(WriterErrors, AreCountedWithTheFirstPath) {
+#ifdef KELVINLOG_EMULATED
+  GTEST_SKIP() << "fork death tests hang under qemu-user on the build machines";
+#endif
   const WriterCase &c = GetParam();
   testsupport::TempDir out;
   testsupport::TempDir work;
