@@ -1,9 +1,11 @@
 // Start-up sequence of the logger.
 #include "app/startup.h"
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 
+#include "app/descriptors.h"
 #include "app/guard.h"
 #include "app/options.h"
 #include "engine/poll_context.h"
@@ -17,6 +19,11 @@ char g_stdout_buffer[BUFSIZ];  // line-buffered even into a pipe or file
 }  // namespace
 
 void startup(PollContext *ctx, int argc, const char *const *argv) {
+  // Before anything is opened: the serial device must never become standard output.
+  fill_standard_descriptors();
+  // A file-size limit then fails the write (EFBIG, counted and reported)
+  // instead of ending the logger.
+  std::signal(SIGXFSZ, SIG_IGN);
   std::setvbuf(stdout, g_stdout_buffer, _IOLBF, sizeof g_stdout_buffer);
   init_context(ctx);
   std::puts(kBanner);

@@ -14,6 +14,11 @@ constexpr const char *kConfigFileName = "kelvinlog-config.txt";
 // into it; the byte after the text and the last byte are NUL. Returns the count.
 std::size_t read_raw_text(std::FILE *file, char *buf, std::size_t size);
 
+// The same through a descriptor, without stdio: reads until size - 1 bytes,
+// end of file or an error. Returns the count.
+std::size_t read_raw_fd(int fd, char *buf, std::size_t size);
+
 // Reads the configuration into ctx->config and echoes it as "%s:\n%sEOF\n".
-// Ends the process when the file cannot be opened for reading and writing.
+// Ends the process when the file cannot be opened for reading and writing,
+// or when what opened is not a regular file (a FIFO, a device: ENXIO).
 void load_config(PollContext *ctx);

@@ -7,6 +7,7 @@
 #include "engine/poll_context.h"
 #include "output/logs.h"
 #include "output/paths.h"
+#include "output/write_errors.h"
 #include "serial/protocol.h"
 
 namespace {
@@ -77,6 +78,6 @@ void check_frame(PollContext *ctx) {
   std::snprintf(record, sizeof record, "%s;err cnc ser;%s", device_label(ctx->table, ctx->idi),
                 frame);
   device_path(ctx->path.data(), kPathSize, ctx->outdir.data(), "err.txt", "");
-  err(ctx->path.data(), record);
+  note_write_error(ctx, ctx->path.data(), err(ctx->path.data(), record));
   ctx->crc = CRC_BAD;
 }

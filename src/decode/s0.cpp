@@ -10,6 +10,7 @@
 #include "engine/poll_context.h"
 #include "output/logs.h"
 #include "output/paths.h"
+#include "output/write_errors.h"
 #include "serial/protocol.h"
 
 namespace {
@@ -25,6 +26,11 @@ std::int32_t configure_channel(PollContext *ctx, const S0Channel &ch) {
   const char *name = extract_field(ctx->config.data(), ch.key, ';', 1, field);
   char *stem = ctx->s0_names[static_cast<std::size_t>(ch.slot)].data();
   copy_bounded(stem, kS0NameSize, name[0] != '\0' ? name : ch.key, kS0NameSize - 1);
+  if (!stays_in_outdir(stem)) {
+    std::printf("S0 name \"%s\" of %s refused as a file name, the key is used instead\n", name,
+                ch.key);
+    copy_bounded(stem, kS0NameSize, ch.key, kS0NameSize - 1);
+  }
   if (ctx->debug) std::printf("str_ele=%s,\n", name);
   const char *rate = extract_field(ctx->config.data(), ch.key, ';', 2, field);
   if (ctx->debug) std::printf("str_ele=%s,\n", rate);
@@ -35,7 +41,8 @@ std::int32_t configure_channel(PollContext *ctx, const S0Channel &ch) {
 }
 
 void write_s0_file(PollContext *ctx, std::uint64_t value) {
-  put_record(open_record(ctx->path.data(), false), "%" PRIu64 "\n", value);
+  const char *path = ctx->path.data();
+  note_write_error(ctx, path, put_record(open_record(path, false), "%" PRIu64 "\n", value));
 }
 
 const char *s0_path(PollContext *ctx, const S0Channel &ch) {

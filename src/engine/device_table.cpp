@@ -6,6 +6,7 @@
 
 #include "config/lookup.h"
 #include "engine/poll_context.h"
+#include "output/paths.h"
 #include "serial/protocol.h"
 
 void clear_table(PollContext *ctx) {
@@ -32,12 +33,19 @@ void add_entry(PollContext *ctx) {
   ctx->rxa[2] = next_token(ctx, ";");
   if (ctx->rxa[2] == nullptr) return;
   // An id becomes a file name in the output directory: one holding a '/'
-  // (only a garbled or hostile line can) would reach outside it.
-  if (std::memchr(ctx->rxa[2], '/', strnlen(ctx->rxa[2], kIdMax)) != nullptr) {
+  // (only a garbled or hostile line can) would reach outside it, and the id
+  // "err" would make the error log its raw file.
+  IdText id;
+  copy_bounded(id.data(), kIdSize, ctx->rxa[2], kIdMax);
+  if (!stays_in_outdir(id.data())) {
     std::printf("bus search answer ignored: ROM id holds a '/'\n");
     return;
   }
-  add_named_entry(ctx, ctx->rxa[2]);
+  if (!is_usable_label(id.data())) {
+    std::printf("bus search answer ignored: ROM id is \"%s\"\n", id.data());
+    return;
+  }
+  add_named_entry(ctx, id.data());
 }
 
 void resolve_names(PollContext *ctx) {
@@ -57,7 +65,14 @@ void resolve_names(PollContext *ctx) {
     char *name = table.idn[static_cast<std::size_t>(n)].data();
     if (ctx->debug) std::printf("conf=%sn=%i,id=%s\n", ctx->config.data(), n, id);
     NameResult found = lookup_name(ctx->config.data(), id, name, kIdSize, ctx->debug != 0);
-    if (found == NameResult::kFound) std::printf("idn[%u]=%s\n", static_cast<unsigned>(n), name);
+    if (found == NameResult::kFound && !is_usable_label(name)) {
+      // The device's files keep its id rather than leave the output
+      // directory or overwrite the error log.
+      std::printf("name \"%s\" of %s refused as a file name, the id is used instead\n", name, id);
+      name[0] = '\0';
+    } else if (found == NameResult::kFound) {
+      std::printf("idn[%u]=%s\n", static_cast<unsigned>(n), name);
+    }
     if (found != NameResult::kAbsent && ctx->debug) std::printf("\nname=%s\n", name);
   }
 }

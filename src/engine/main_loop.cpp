@@ -13,6 +13,7 @@
 #include "engine/poll.h"
 #include "engine/poll_context.h"
 #include "output/files.h"
+#include "output/write_errors.h"
 #include "serial/protocol.h"
 #include "serial/serial_port.h"
 
@@ -42,6 +43,7 @@ void handle_data_line(PollContext *ctx) {
 }  // namespace
 
 void load_step(PollContext *ctx) {
+  report_write_errors(ctx);  // of the cycle that has just ended
   load_config(ctx);
   ctx->rxz = 0;
   ctx->state = STATE_ENUMERATE;

@@ -6,8 +6,9 @@
 
 struct PollContext;
 
-// STATE_LOAD: reload the configuration, clear the table, send an optional bus
-// reset and the bus search, then enter STATE_ENUMERATE.
+// STATE_LOAD: report the last cycle's failed file writes, reload the
+// configuration, clear the table, send an optional bus reset and the bus
+// search, then enter STATE_ENUMERATE.
 void load_step(PollContext *ctx);
 
 // Hands the line now in ctx->line to the handler its state and shape ask for.

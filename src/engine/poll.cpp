@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
@@ -11,6 +12,8 @@
 #include "engine/clock.h"
 #include "engine/poll_context.h"
 #include "output/paths.h"
+#include "output/regular_file.h"
+#include "output/write_errors.h"
 #include "serial/protocol.h"
 #include "serial/serial_port.h"
 
@@ -19,15 +22,24 @@ namespace {
 constexpr std::size_t kControlMax = 32;   // characters of a control file that are read
 constexpr std::size_t kConfigString = 7;  // "c;xx;yy"
 
-// Rewrites the control file to one character and a line end; skipped silently
-// when the file cannot be reopened.
-void rewrite_control_file(const char *path, char c) {
-  int fd = open(path, O_WRONLY | O_TRUNC | O_CREAT | O_CLOEXEC, 0666);
-  if (fd < 0) return;
+// Rewrites the open control file to one character and a line end, through
+// the descriptor it was read from, never by opening its name again. The text
+// is written over the start first and the rest cut off after it, so a write
+// that fails leaves the file as it was; a failure is counted, not retried.
+void rewrite_control_file(PollContext *ctx, int fd, const char *path, char c) {
   const char text[2] = {c, '\n'};
-  ssize_t ignored = write(fd, text, sizeof text);
-  (void)ignored;
-  close(fd);
+  std::size_t done = 0;
+  int error = 0;
+  while (done < sizeof text && error == 0) {
+    ssize_t n = pwrite(fd, text + done, sizeof text - done, static_cast<off_t>(done));
+    if (n > 0) {
+      done += static_cast<std::size_t>(n);
+    } else if (n == 0 || errno != EINTR) {
+      error = n < 0 ? errno : EIO;
+    }
+  }
+  if (error == 0 && ftruncate(fd, sizeof text) != 0) error = errno;
+  note_write_error(ctx, path, error);
 }
 
 void append_switch(PollContext *ctx, char c) {
@@ -53,29 +65,14 @@ bool is_clean_config_string(const char *text) {
   return true;
 }
 
-}  // namespace
-
-void apply_control_file(PollContext *ctx) {
-  char *path = ctx->path.data();
-  device_path(path, kPathSize, ctx->outdir.data(), device_label(ctx->table, ctx->idi), "o.txt");
-  // Read and write access, as the file may be rewritten; never created here.
-  int fd = open(path, O_RDWR | O_CLOEXEC);
-  if (fd < 0) return;
-  char *text = ctx->scratch.data();  // missing characters read as NUL
-  std::memset(text, 0, kControlMax + 1);
-  std::size_t got = 0;
-  while (got < kControlMax) {
-    ssize_t n = read(fd, text + got, kControlMax - got);
-    if (n <= 0) break;
-    got += static_cast<std::size_t>(n);
-  }
-  close(fd);
-
+// Appends the suffix that the control text asks for and performs its
+// effects; a rewrite goes through `fd`, the open control file at `path`.
+void apply_control_text(PollContext *ctx, int fd, const char *path, const char *text) {
   const char first = text[0];
   if (text[1] != ';') {
     if (first == 'r') {
       ctx->reset_pending = 1;
-      rewrite_control_file(path, '0');
+      rewrite_control_file(ctx, fd, path, '0');
       return;
     }
     append_switch(ctx, first);
@@ -91,11 +88,32 @@ void apply_control_file(PollContext *ctx) {
   if (ctx->debug) std::printf("c64=%s,", text);
   char config[kConfigString + 1];
   copy_bounded(config, sizeof config, text, kConfigString);
-  rewrite_control_file(path, first);
+  rewrite_control_file(ctx, fd, path, first);
   append_command(ctx, ";");
   append_command(ctx, config);
   copy_bounded(ctx->write_log.data(), kWriteLogSize, config, kConfigString);
   ctx->eep = ctx->idi;
+}
+
+}  // namespace
+
+void apply_control_file(PollContext *ctx) {
+  char *path = ctx->path.data();
+  device_path(path, kPathSize, ctx->outdir.data(), device_label(ctx->table, ctx->idi), "o.txt");
+  // Read and write access, as the file may be rewritten; never created here.
+  // Anything but a regular file (a link, a FIFO, a terminal) counts as absent.
+  int fd = open_outdir_file(path, O_RDWR);
+  if (fd < 0) return;
+  char *text = ctx->scratch.data();  // missing characters read as NUL
+  std::memset(text, 0, kControlMax + 1);
+  std::size_t got = 0;
+  while (got < kControlMax) {
+    ssize_t n = read(fd, text + got, kControlMax - got);
+    if (n <= 0) break;
+    got += static_cast<std::size_t>(n);
+  }
+  apply_control_text(ctx, fd, path, text);
+  close(fd);
 }
 
 void issue_poll(PollContext *ctx) {

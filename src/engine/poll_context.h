@@ -62,6 +62,8 @@ struct PollContext {
   int fd;             // serial descriptor, open for the whole run
   int repolls;        // repeated polls of entry `eep` without an answer
   unsigned dropped;   // enumeration answers this cycle that found the table full
+  unsigned write_errors;  // file writes this cycle that failed after their open
+  int write_errno;        // errno of the first of them (0 when none failed)
 
   std::array<char, kLineSize> line;       // LineBuffer: command sent, then line received
   std::array<char *, kRxaSlots> rxa;      // tokens of the current line (point into line)
@@ -76,6 +78,7 @@ struct PollContext {
   std::array<char, kScratchSize> scratch; // control text, timestamps
   std::array<std::array<char, kS0NameSize>, 2> s0_names;  // file stems of S01 and S02
   std::array<char, kWriteLogSize> write_log;              // string sent by the last write
+  std::array<char, kPathSize> write_error_path;  // path of this cycle's first failed write
 };
 
 // Puts the first values of a fresh context (all zero, then the start-up values).

@@ -6,6 +6,7 @@
 #include "engine/poll_context.h"
 #include "output/logs.h"
 #include "output/paths.h"
+#include "output/write_errors.h"
 
 void write_frame_file(PollContext *ctx) {
   const char *frame = ctx->rxa[2];
@@ -17,10 +18,11 @@ void write_frame_file(PollContext *ctx) {
     int fd = open_record(path, true);
     char stamp[kTimestampSize];
     make_timestamp(stamp, sizeof stamp);
-    put_record(fd, "%s; %s ;%s\n", stamp, ctx->write_log.data(), frame);
+    const int error = put_record(fd, "%s; %s ;%s\n", stamp, ctx->write_log.data(), frame);
+    note_write_error(ctx, path, error);
   } else if (ctx->eep == EEP_NONE) {
     device_path(path, kPathSize, ctx->outdir.data(), label, ".txt");
-    put_record(open_record(path, false), "%s\n", frame);
+    note_write_error(ctx, path, put_record(open_record(path, false), "%s\n", frame));
     if (ctx->debug) std::printf("%s %s\n", path, frame);
   } else {
     device_path(path, kPathSize, ctx->outdir.data(), label, "");
@@ -37,9 +39,9 @@ void write_value_file(PollContext *ctx) {
   char *path = ctx->path.data();
   if (value[0] == '\0') return;
   device_path(path, kPathSize, ctx->outdir.data(), device_label(ctx->table, ctx->idi), "v.txt");
-  put_record(open_record(path, false), "%s\n", value);
+  note_write_error(ctx, path, put_record(open_record(path, false), "%s\n", value));
   if (ctx->debug) {
-    debug_log(path, value);
+    note_write_error(ctx, kDebugLogName, debug_log(path, value));
     std::printf("%s %s\n", path, value);
     std::printf("%s\n", value);
   }

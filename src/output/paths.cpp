@@ -2,12 +2,19 @@
 #include "output/paths.h"
 
 #include <cstdio>
+#include <cstring>
 
 #include "engine/poll_context.h"
 
 const char *device_label(const DeviceTable &table, int i) {
   const IdText &name = table.idn[static_cast<std::size_t>(i)];
   return name[0] != '\0' ? name.data() : table.ids[static_cast<std::size_t>(i)].data();
+}
+
+bool stays_in_outdir(const char *stem) { return std::strchr(stem, '/') == nullptr; }
+
+bool is_usable_label(const char *label) {
+  return stays_in_outdir(label) && std::strcmp(label, "err") != 0;
 }
 
 char *device_path(char *path, std::size_t size, const char *outdir, const char *label,

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -60,6 +61,54 @@ TEST_F(ConfigLoad, NulInsideTheFileEndsTheText) {
   testsupport::write_file(dir.file("kelvinlog-config.txt"), std::string("S01;A;1\0S02;B;2\n", 16));
   EXPECT_EQ(load(), "kelvinlog-config.txt:\nS01;A;1EOF\n");
   EXPECT_STREQ(ctx->config.data(), "S01;A;1");
+}
+
+// The configuration may be a link, but what opens must be a regular file: a
+// FIFO would block the load step for good, so it ends the process instead.
+TEST_F(ConfigLoad, MustBeARegularFileButMayBeALink) {
+  const std::string config = dir.file("kelvinlog-config.txt");
+  const std::string elsewhere = dir.file("elsewhere");
+  const struct {
+    const char *what;
+    int kind;           // 0 FIFO, 1 link to a FIFO, 2 link to a regular file, 3 directory
+    const char *error;  // perror text; empty: loaded
+  } cases[] = {
+      {"fifo", 0, "No such device or address"},
+      {"link to a fifo", 1, "No such device or address"},
+      {"link to a regular file", 2, ""},
+      {"directory", 3, "Is a directory"},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.what);
+    std::remove(config.c_str());
+    std::remove(elsewhere.c_str());
+    rmdir(config.c_str());
+    switch (c.kind) {
+      case 0: ASSERT_EQ(mkfifo(config.c_str(), 0600), 0); break;
+      case 1:
+        ASSERT_EQ(mkfifo(elsewhere.c_str(), 0600), 0);
+        ASSERT_EQ(symlink(elsewhere.c_str(), config.c_str()), 0);
+        break;
+      case 2:
+        testsupport::write_file(elsewhere, "S01;Linked;800\n");
+        ASSERT_EQ(symlink(elsewhere.c_str(), config.c_str()), 0);
+        break;
+      default: ASSERT_EQ(mkdir(config.c_str(), 0700), 0); break;
+    }
+    if (c.error[0] == '\0') {
+      EXPECT_EQ(load(), "kelvinlog-config.txt:\nS01;Linked;800\nEOF\n");
+      continue;
+    }
+#ifdef KELVINLOG_EMULATED
+    continue;  // fork death tests hang under qemu-user on the build machines
+#endif
+    EXPECT_EXIT(
+        {
+          alarm(10);  // a load that blocks dies of SIGALRM, not with status 255
+          load_config(ctx.get());
+        },
+        ::testing::ExitedWithCode(255), std::string("kelvinlog-config\\.txt: ") + c.error);
+  }
 }
 
 TEST_F(ConfigLoad, MissingFileEndsTheProcess) {

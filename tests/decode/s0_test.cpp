@@ -1,6 +1,8 @@
 // Tests of the S0 channels: scaling to Wh, configured names and rates, value files.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -144,6 +146,42 @@ TEST_F(S0Line, MissingThirdFieldLeavesTheS02FileUntouched) {
   EXPECT_STREQ(ctx->table.ids[4].data(), "S02");
   EXPECT_EQ(ctx->idi, 5);
   EXPECT_EQ(ctx->rxz, 0);
+}
+
+// A name is a file-name stem in the output directory: one with a '/' would
+// reach into another directory, so the key stands instead; the rate still counts.
+TEST_F(S0Line, NameWithASlashFallsBackToTheKey) {
+  const struct {
+    const char *config;
+    const char *status;  // printed for this S0 line
+    const char *stem1;
+    const char *stem2;
+  } cases[] = {
+      {"S01;../up;800\nS02;Heat/pump;500\n",
+       "S0 name \"../up\" of S01 refused as a file name, the key is used instead\n"
+       "S0 name \"Heat/pump\" of S02 refused as a file name, the key is used instead\n",
+       "S01", "S02"},
+      {"S01;/;800\nS02;Attic;500\n",
+       "S0 name \"/\" of S01 refused as a file name, the key is used instead\n", "S01", "Attic"},
+      // The slash lies beyond the 19 characters kept.
+      {"S01;ABCDEFGHIJKLMNOPQRS/up;800\nS02;;500\n", "", "ABCDEFGHIJKLMNOPQRS", "S02"},
+  };
+  // The output directory lies one below the test's own, which catches a "../".
+  const std::string outdir = dir.file("out");
+  ASSERT_EQ(mkdir(outdir.c_str(), 0700), 0);
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.config);
+    prepare(c.config);
+    copy_bounded(ctx->outdir.data(), kDirSize, (outdir + "/").c_str(), kDirSize - 1);
+    testing::internal::CaptureStdout();
+    receive("$S0;1001;4000\n");
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), c.status);
+    EXPECT_STREQ(ctx->s0_names[0].data(), c.stem1);
+    EXPECT_STREQ(ctx->s0_names[1].data(), c.stem2);
+    EXPECT_EQ(out("out/" + std::string(c.stem1) + "v.txt"), "1251\n");
+    EXPECT_EQ(out("out/" + std::string(c.stem2) + "v.txt"), "8000\n");
+  }
+  EXPECT_FALSE(testsupport::file_exists(dir.file("upv.txt")));
 }
 
 TEST_F(S0Line, UnwritableOutputDirectoryEndsTheProcess) {

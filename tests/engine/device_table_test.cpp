@@ -3,6 +3,7 @@
 
 #include "engine/device_table.h"
 #include "engine_fixture.h"
+#include "output/paths.h"
 
 namespace enginetest {
 namespace {
@@ -42,6 +43,45 @@ TEST_F(DeviceTableTest, IdWithSlashIsNotEntered) {
   EXPECT_STREQ(ctx()->table.ids[0].data(), "28FF4A1B02170312");
   EXPECT_STREQ(ctx()->table.ids[1].data(), "28FF4A1B02170312");
   EXPECT_EQ(occurrences(take_stdout(), "bus search answer ignored: ROM id holds a '/'\n"), 2);
+}
+
+// Names become file names: one that would leave the output directory or make
+// err.txt a raw file is refused, and the device keeps its id as its label.
+TEST_F(DeviceTableTest, NamesThatAreNoFileNamesAreRefused) {
+  copy_bounded(ctx()->config.data(), kConfigSize,
+               "28AA000000000000;Kitchen\n28AA000000000001;Temp in/out\n28AA000000000002;err\n"
+               "28AA000000000003;../up\n28AA000000000004;Temperature sens/or\n",
+               kConfigMax);
+  fill_table(5, 5);
+  ctx()->state = STATE_ENUMERATE;
+  take_stdout();
+  resolve_names(ctx());
+  EXPECT_EQ(take_stdout(),
+            "idn[4]=Temperature sens\n"  // the '/' lies beyond the 16 characters kept
+            "name \"../up\" of 28AA000000000003 refused as a file name, the id is used instead\n"
+            "name \"err\" of 28AA000000000002 refused as a file name, the id is used instead\n"
+            "name \"Temp in/out\" of 28AA000000000001 refused as a file name, the id is used "
+            "instead\n"
+            "idn[0]=Kitchen\n");
+  for (std::size_t n = 1; n <= 3; ++n) {
+    EXPECT_STREQ(ctx()->table.idn[n].data(), "") << n;
+    EXPECT_EQ(std::string(device_label(ctx()->table, static_cast<int>(n))),
+              sensor_id(static_cast<int>(n)));
+  }
+  EXPECT_STREQ(ctx()->table.idn[0].data(), "Kitchen");
+}
+
+// The id "err" would make the error log its raw file.
+TEST_F(DeviceTableTest, IdErrIsNotEntered) {
+  pass();
+  take_stdout();
+  answer("1;o;err;\n");
+  answer("2;o;err\n");  // "err" and its line end: another file
+  answer("3;o;ERR;\n");
+  EXPECT_EQ(ctx()->idmax, 2);
+  EXPECT_STREQ(ctx()->table.ids[0].data(), "err\n");
+  EXPECT_STREQ(ctx()->table.ids[1].data(), "ERR");
+  EXPECT_EQ(occurrences(take_stdout(), "bus search answer ignored: ROM id is \"err\"\n"), 1);
 }
 
 TEST_F(DeviceTableTest, FullTableDropsFurtherAnswersAndSaysSoOnce) {

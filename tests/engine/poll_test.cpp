@@ -1,4 +1,11 @@
 // Poll command and control file: suffixes, rewrites, configuration writes, timesync, re-poll limit.
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include "engine_fixture.h"
@@ -86,6 +93,99 @@ TEST_F(PollTest, ControlTextShapesTheCommand) {
     }
     expected += "o" + c.command;
     EXPECT_EQ(take_stdout(), expected);
+  }
+}
+
+// Another program may put anything at a control file's name: whatever is not a
+// regular file counts as absent, is neither read nor written, and the poll is bare.
+struct HostileControlCase {
+  const char *name;
+  int kind;              // 0 FIFO, 1 link to a file outside, 2 directory
+  const char *outside;   // content of the linked file
+};
+
+void PrintTo(const HostileControlCase &c, std::ostream *os) { *os << c.name; }
+
+const HostileControlCase kHostileControls[] = {
+    {"fifo", 0, ""},
+    {"link_to_a_reset_request", 1, "r\n"},
+    {"link_to_a_configuration_string", 1, "1;05;42\n"},
+    {"link_to_a_switch", 1, "1\n"},
+    {"directory", 2, ""},
+};
+
+class HostileControl : public PollTest,
+                       public ::testing::WithParamInterface<HostileControlCase> {};
+
+TEST_P(HostileControl, CountsAsAbsent) {
+  const HostileControlCase &c = GetParam();
+  const std::string control = out_file(sensor_id(5) + "o.txt");
+  const std::string outside = work_.file("outside.txt");
+  switch (c.kind) {
+    case 0: ASSERT_EQ(mkfifo(control.c_str(), 0600), 0); break;
+    case 1:
+      testsupport::write_file(outside, c.outside);
+      ASSERT_EQ(symlink(outside.c_str(), control.c_str()), 0);
+      break;
+    default: ASSERT_EQ(mkdir(control.c_str(), 0700), 0); break;
+  }
+  fill_table(8, 6);
+  alarm(10);  // a read that blocks ends the test instead of hanging it
+  issue_poll(ctx());
+  alarm(0);
+  EXPECT_EQ(std::string(ctx()->line.data()), "$5\n");
+  EXPECT_EQ(ctx()->reset_pending, 0);
+  EXPECT_EQ(ctx()->eep, EEP_NONE);
+  struct stat st {};
+  ASSERT_EQ(lstat(control.c_str(), &st), 0);
+  EXPECT_EQ(c.kind == 0, S_ISFIFO(st.st_mode));
+  EXPECT_EQ(c.kind == 1, S_ISLNK(st.st_mode));
+  if (c.kind == 1) {
+    EXPECT_EQ(testsupport::read_file(outside), c.outside);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Objects, HostileControl, ::testing::ValuesIn(kHostileControls),
+                         [](const ::testing::TestParamInfo<HostileControlCase> &info) {
+                           return std::string(info.param.name);
+                         });
+
+// A rewrite that fails leaves the control file as it was and is counted: the
+// request then stands, as for a file that cannot be rewritten at all.
+TEST_F(PollTest, FailedRewriteLeavesTheFileAndIsCounted) {
+#ifdef KELVINLOG_EMULATED
+  GTEST_SKIP() << "fork death tests hang under qemu-user on the build machines";
+#endif
+  const struct {
+    const char *text;
+    const char *command;
+  } cases[] = {{"r\n", "$5\n"}, {"1;05;42\n", "$5;1;05;42\n"}};
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.text);
+    testsupport::prepare_context(ctx(), out_.path(), pty_.slave());
+    fill_table(8, 6);
+    const std::string control = sensor_id(5) + "o.txt";
+    testsupport::write_file(out_file(control), c.text);
+    const std::string path = out_file(control);
+    EXPECT_EXIT(
+        {
+          std::signal(SIGXFSZ, SIG_IGN);
+          rlimit limit{};
+          getrlimit(RLIMIT_FSIZE, &limit);
+          const rlim_t before = limit.rlim_cur;
+          limit.rlim_cur = 0;  // every write fails with EFBIG
+          setrlimit(RLIMIT_FSIZE, &limit);
+          issue_poll(ctx());
+          limit.rlim_cur = before;
+          setrlimit(RLIMIT_FSIZE, &limit);
+          const bool right = std::string(ctx()->line.data()) == c.command &&
+                             ctx()->write_errors == 1 && ctx()->write_errno == EFBIG &&
+                             path == ctx()->write_error_path.data();
+          std::fprintf(stderr, "counted %u\n", ctx()->write_errors);
+          std::exit(right ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "counted 1");
+    EXPECT_EQ(read_out(control), c.text);
   }
 }
 
