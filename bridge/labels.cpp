@@ -44,8 +44,10 @@ void find_device_lines(ConfigModel &m) {
   m.device_count = 0;
   m.devices_dropped = 0;
   const char *text = m.text.data();
+  // The logger finds an id anywhere in the text (its first occurrence), so
+  // any 16 hexadecimal digits before a ';' may be a device: at the start of
+  // a line as usual, but also after a '#', a blank or other text.
   for (std::size_t pos = 0; pos + kIdMax < m.length; ++pos) {
-    if (pos > 0 && text[pos - 1] != '\n' && text[pos - 1] != '\r') continue;
     bool is_id = text[pos + kIdMax] == ';';
     for (std::size_t i = 0; is_id && i < kIdMax; ++i) is_id = hex_digit(text[pos + i]);
     if (!is_id) continue;

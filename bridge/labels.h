@@ -36,8 +36,8 @@ struct LabelInfo {
   bool has_temperature = false;          // a climate module of family 10 or 28 (T is meaningful)
 };
 
-// One device line: a 16-digit hexadecimal ROM id and ';' at the start of a
-// configuration line.
+// One device line: 16 hexadecimal digits (a ROM id) followed by ';', usually
+// at the start of a configuration line.
 struct DeviceLine {
   std::array<char, kIdSize> id{};        // the ROM id
   std::array<char, kLabelSize> label{};  // the label the logger gives it: name or id

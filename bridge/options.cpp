@@ -118,6 +118,17 @@ bool printable_word(const char *s) {
   return true;
 }
 
+// True when the option just parsed was written as "--<name>" or "--<name>=...".
+bool spelled_out(int argc, char *const argv[], const char *name) {
+  int at = optind - 1;
+  if (optarg != nullptr && at >= 1 && optarg == argv[at]) --at;  // value in its own argument
+  if (at < 1 || at >= argc) return false;
+  const char *token = argv[at];
+  const std::size_t len = std::strlen(name);
+  return std::strncmp(token, "--", 2) == 0 && std::strncmp(token + 2, name, len) == 0 &&
+         (token[2 + len] == '\0' || token[2 + len] == '=');
+}
+
 bool fill_defaults(const char *hostname, BridgeOptions &opt, std::FILE *err) {
   const char *host = printable_word(hostname) ? hostname : "localhost";
   if (opt.host[0] == '\0') std::snprintf(opt.host.data(), opt.host.size(), "%s", kDefaultHost);
@@ -203,8 +214,16 @@ ParseOutcome parse_options(int argc, char *const argv[], const char *hostname, B
   optind = 0;  // GNU: start a fresh scan, so a second parse in one process works
   opterr = 0;
   for (;;) {
-    const int c = getopt_long(argc, argv, "", kLongOptions, nullptr);
+    int index = -1;
+    const int c = getopt_long(argc, argv, "", kLongOptions, &index);
     if (c == -1) break;
+    if (index >= 0 && !spelled_out(argc, argv, kLongOptions[index].name)) {
+      // getopt_long takes any unique prefix: "--pass secret" would become a
+      // password file named "secret", and a later message would show it.
+      std::fprintf(err, "kelvinlog-bridge: options must be written in full (--%s)\n",
+                   kLongOptions[index].name);
+      return ParseOutcome::kError;
+    }
     long n = 0;
     bool ok = true;
     switch (c) {

@@ -48,7 +48,7 @@ class Scan {
     std::uint64_t v = 0;
     while (pos_ < s_.size() && s_[pos_] >= '0' && s_[pos_] <= '9') {
       const unsigned digit = static_cast<unsigned>(s_[pos_] - '0');
-      if (v > (max - digit) / 10) {
+      if (digit > max || v > (max - digit) / 10) {
         pos_ = start;
         return false;
       }
