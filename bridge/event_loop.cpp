@@ -132,6 +132,11 @@ int run_bridge(const BridgeOptions &opt, const char *password) {
   std::array<char, kPathSize> prom_dir{};
   std::array<char, kPathSize> prom_name{};
   if (opt.prom_file[0] != '\0') {
+    const std::size_t len = std::strlen(opt.prom_file.data());
+    if (len < 5 || std::strcmp(opt.prom_file.data() + len - 5, ".prom") != 0) {
+      log_line("textfile %s: node_exporter reads only files whose names end in .prom",
+               shown(opt.prom_file.data()).data());
+    }
     if (split_path(opt.prom_file.data(), prom_dir, prom_name)) {
       prom_fd = open(prom_dir.data(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     }
@@ -162,7 +167,7 @@ int run_bridge(const BridgeOptions &opt, const char *password) {
                                              prom_name.data(), link);
   StateListener listener(*state);
   Now now = clock_now();
-  log_line("kelvinlog-bridge %s: output directory %s, configuration %s, broker %s:%d, prefix %s",
+  log_line("version %s: output directory %s, configuration %s, broker %s:%d, prefix %s",
            KELVINLOG_BRIDGE_VERSION, shown(opt.outdir.data()).data(),
            shown(opt.config.data()).data(), shown(opt.host.data()).data(), opt.port,
            shown(opt.prefix.data()).data());
