@@ -310,6 +310,37 @@ TEST_F(BridgeStateTest, TheTextfileIsWrittenAtOnceThenAtMostOnceASecondAndAtLeas
   EXPECT_NE(read_file(path).find("kelvinlog_bridge_mqtt_connected 0"), std::string::npos);
 }
 
+struct HostileCase {
+  const char *name;
+  void (*plant)(const bridgetest::ScratchDir &d);  // puts something at out/Kitchenv.txt
+};
+void PrintTo(const HostileCase &c, std::ostream *os) { *os << c.name; }
+
+const HostileCase kHostile[] = {
+    {"Fifo", [](const bridgetest::ScratchDir &d) { mkfifo(d.file("out/Kitchenv.txt").c_str(), 0644); }},
+    {"LinkToAGoodFile",
+     [](const bridgetest::ScratchDir &d) {
+       write_file(d.file("elsewhere"), "21.500\n");
+       symlink(d.file("elsewhere").c_str(), d.file("out/Kitchenv.txt").c_str());
+     }},
+    {"Directory", [](const bridgetest::ScratchDir &d) { mkdir(d.file("out/Kitchenv.txt").c_str(), 0755); }},
+    {"Huge", [](const bridgetest::ScratchDir &d) { write_file(d.file("out/Kitchenv.txt"), std::string(1 << 20, '1')); }},
+};
+
+class BridgeHostile : public BridgeStateTest, public ::testing::WithParamInterface<HostileCase> {};
+
+TEST_P(BridgeHostile, IsSkippedWithOneLineWithoutBlockingOrFollowing) {
+  start();
+  GetParam().plant(dir);
+  for (int i = 0; i < 3; ++i) state->on_file("Kitchenv.txt", at(i));  // returns: no block on a FIFO
+  state->rescan(at(5));
+  EXPECT_TRUE(sink.on(topic("Kitchen/temperature")).empty());
+  EXPECT_EQ(log.count("Kitchenv.txt"), 1) << log.text();
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, BridgeHostile, ::testing::ValuesIn(kHostile),
+                         [](const auto &info) { return std::string(info.param.name); });
+
 TEST_F(BridgeStateTest, AMissingConfigurationKeepsTheLastOne) {
   start();
   put("Kitchenv.txt", "21.500\n", 0);
