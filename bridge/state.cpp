@@ -242,7 +242,9 @@ void BridgeState::read_value(LabelEntry &e, const char *name, Now now, bool scan
   std::size_t len = 0;
   struct stat st {};
   const ReadResult r = read_file_at(outdir_fd_, name, buf, kValueFileMax, true, len, &st);
-  if (r == ReadResult::kMissing) return;
+  // Gone again, or empty: the logger truncates before it writes, so a scan
+  // may meet a file in between; its close event follows.
+  if (r == ReadResult::kMissing || (r == ReadResult::kOk && len == 0)) return;
   if (r != ReadResult::kOk) {
     if (first_complaint(name)) log_line("%s: %s; skipped", shown(name).data(), describe(r));
     return;
