@@ -60,7 +60,7 @@ void on_message(mosquitto *, void *self, const mosquitto_message *m) {
 }
 
 // utime + stime in seconds, and voluntary context switches, of `pid`.
-void usage_of(pid_t pid, double &cpu, long &switches, long &rss_kb, long &hwm_kb) {
+void usage_of(pid_t pid, double &cpu, long &switches, long &rss_kb, long &hwm_kb, long &anon_kb) {
   std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
   std::string all((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
   std::istringstream rest(all.substr(all.rfind(')') + 2));
@@ -73,6 +73,7 @@ void usage_of(pid_t pid, double &cpu, long &switches, long &rss_kb, long &hwm_kb
     if (line.rfind("voluntary_ctxt_switches:", 0) == 0) switches = std::stol(line.substr(24));
     if (line.rfind("VmRSS:", 0) == 0) rss_kb = std::stol(line.substr(6));
     if (line.rfind("VmHWM:", 0) == 0) hwm_kb = std::stol(line.substr(6));
+    if (line.rfind("RssAnon:", 0) == 0) anon_kb = std::stol(line.substr(8));
   }
 }
 
@@ -134,22 +135,23 @@ int main(int argc, char **argv) {
               pct(0.5) * 1e3, pct(0.99) * 1e3, l.back() * 1e3);
 
   double cpu_active = 0;
-  long sw_active = 0, rss = 0, hwm = 0;
-  usage_of(bridge.pid(), cpu_active, sw_active, rss, hwm);
-  std::printf("after the run: VmRSS %ld kB, VmHWM %ld kB, CPU %.2f s\n", rss, hwm, cpu_active);
+  long sw_active = 0, rss = 0, hwm = 0, anon = 0;
+  usage_of(bridge.pid(), cpu_active, sw_active, rss, hwm, anon);
+  std::printf("after the run: VmRSS %ld kB (RssAnon %ld kB), VmHWM %ld kB, CPU %.2f s\n", rss, anon,
+              hwm, cpu_active);
 
   run.logger->terminate();
   // The bridge's own work for the last files ends within a moment; measure after.
   bridge.pump(Ms(1000));
   double cpu0 = 0, cpu1 = 0;
   long sw0 = 0, sw1 = 0;
-  usage_of(bridge.pid(), cpu0, sw0, rss, hwm);
+  usage_of(bridge.pid(), cpu0, sw0, rss, hwm, anon);
   const double t0 = mono_now();
   while (mono_now() - t0 < idle_seconds) {
     bridge.pump(Ms(500));
     mosquitto_loop(sub, 500, 1);
   }
-  usage_of(bridge.pid(), cpu1, sw1, rss, hwm);
+  usage_of(bridge.pid(), cpu1, sw1, rss, hwm, anon);
   const double span = mono_now() - t0;
   std::printf("idle %.0f s (logger stopped): CPU %.3f s (%.4f %%), %ld wakeups (%.3f per second), "
               "VmRSS %ld kB\n",
