@@ -37,9 +37,6 @@ const PayloadCase kPayloads[] = {
     {"CarriageReturn", "1\r", 0},
     {"LeadingBlank", " 1", 0},
     {"TwoLineFeeds", "1\n\n", 0},
-    {"LineFeedOnly", "\n", 0},
-    {"On", "ON", 0},
-    {"Reset", "r", 0},
     {"ConfigurationString", "1;05;42", 0},
     {"NulAfterOne", std::string("1\0", 2), 0},
 };

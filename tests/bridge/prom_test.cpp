@@ -174,7 +174,6 @@ const EscapeCase kEscapes[] = {
     {"BackslashBeforeQuote", "x\\\""},
     {"LineFeed", "a\nb"},
     {"Braces", "{a=\"1\"}"},
-    {"Plain", "Boiler room"},
 };
 
 class PromEscape : public ::testing::TestWithParam<EscapeCase> {};

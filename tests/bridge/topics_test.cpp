@@ -31,7 +31,6 @@ const LevelCase kLevels[] = {
     {"PlusReplaced", "a+b", "a_b"},
     {"HashReplaced", "#1", "_1"},
     {"DeleteReplaced", "x\x7F", "x_"},
-    {"QuotesKept", "Say \"hi\"\\", "Say \"hi\"\\"},
     {"LongestS0Name", "ABCDEFGHIJKLMNOPQRS", "ABCDEFGHIJKLMNOPQRS"},
 };
 
