@@ -11,7 +11,8 @@ namespace bridge {
 
 // Runs until SIGTERM or SIGINT (SIGHUP reads the configuration again and
 // lets bad files be reported again). Returns the exit status: 0 after a
-// signal, 1 when the output directory cannot be watched or goes away.
+// signal, 1 when the output directory cannot be watched or goes away, or the
+// MQTT client cannot be set up.
 int run_bridge(const BridgeOptions &opt, const char *password);
 
 }  // namespace bridge
