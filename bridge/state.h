@@ -86,30 +86,29 @@ class BridgeState {
   void publish_discovery(LabelEntry &e);
   void publish_text(const char *leaf, const LabelEntry &e, const char *payload, int qos);
   void retract(LabelEntry &e);
-  void mark_stale(LabelEntry &e);
   void write_prom(Now now);
   // True the first time a file name is reported bad (until the configuration
   // changes): each bad file gets one log line, not one per event.
   bool first_complaint(const char *name);
 
-  const BridgeOptions &opt_;
-  const char *version_;
-  int outdir_fd_;
-  int prom_dir_fd_;
-  const char *prom_name_;
-  Sink &sink_;
-  ConfigModel config_;
-  std::array<char, kConfigMax + 1> read_buf_{};   // the configuration file as read
-  std::array<LabelEntry, kMaxLabels> entries_{};
+  const BridgeOptions &opt_;                        // the command line
+  const char *version_;                             // the bridge's version, for discovery
+  int outdir_fd_;                                   // the output directory
+  int prom_dir_fd_;                                 // the textfile's directory; -1: no textfile
+  const char *prom_name_;                           // the textfile's name in it
+  Sink &sink_;                                      // where messages go
+  ConfigModel config_;                              // the configuration in use
+  std::array<char, kConfigMax + 1> read_buf_{};     // the configuration file as read
+  std::array<LabelEntry, kMaxLabels> entries_{};    // the labels followed
   std::array<std::uint64_t, kMaxComplaints> complaints_{};  // hashes of reported names
-  std::size_t complaint_count_ = 0;
-  bool complaints_full_ = false;
-  bool config_loaded_ = false;
-  bool prom_dirty_ = true;
-  MonoMs prom_written_ = 0;
-  bool prom_ever_written_ = false;
-  bool prom_failed_ = false;                      // last textfile write failed (reported once)
-  std::string prom_text_;
+  std::size_t complaint_count_ = 0;                 // entries used in complaints_
+  bool complaints_full_ = false;                    // the table overflowed (said once)
+  bool config_loaded_ = false;                      // a configuration (maybe empty) is in use
+  bool prom_dirty_ = true;                          // values changed since the last textfile
+  MonoMs prom_written_ = 0;                         // when the textfile was last written
+  bool prom_ever_written_ = false;                  // prom_written_ is meaningful
+  bool prom_failed_ = false;                        // last textfile write failed (reported once)
+  std::string prom_text_;                           // the textfile's text, kept to reuse its buffer
 };
 
 }  // namespace bridge

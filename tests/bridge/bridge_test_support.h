@@ -37,7 +37,7 @@ class ScratchDir {
 
  private:
   static int remove_entry(const char *p, const struct stat *, int, struct FTW *) { return remove(p); }
-  std::string path_;
+  std::string path_;  // the directory; empty when it could not be made
 };
 
 inline void write_file(const std::string &path, const std::string &content) {
@@ -127,7 +127,7 @@ class LogCapture {
   }
 
  private:
-  std::FILE *file_;
+  std::FILE *file_;  // where the log lines go meanwhile
 };
 
 // A label info of `kind` for the ROM id `id`.

@@ -44,10 +44,10 @@ class Broker {
 
  private:
   bool launch();
-  std::string conf_;
-  std::string dir_;
-  int port_ = 0;
-  std::unique_ptr<e2e::Process> proc_;
+  std::string conf_;                    // its configuration file
+  std::string dir_;                     // its working directory
+  int port_ = 0;                        // its listener on 127.0.0.1
+  std::unique_ptr<e2e::Process> proc_;  // the running broker; nullptr while stopped
 };
 
 // One message as a client received it.
@@ -80,9 +80,9 @@ class MqttClient {
 
  private:
   static void on_message(mosquitto *, void *self, const mosquitto_message *m);
-  mosquitto *mosq_ = nullptr;
-  bool ok_ = false;
-  std::vector<Message> messages_;
+  mosquitto *mosq_ = nullptr;       // the client
+  bool ok_ = false;                 // connected and subscribed
+  std::vector<Message> messages_;   // everything received, oldest first
 };
 
 // prometheus-node-exporter with only the textfile collector, on a free port.
@@ -94,9 +94,9 @@ class NodeExporter {
   std::string metrics();
 
  private:
-  int port_ = 0;
-  bool ok_ = false;
-  std::unique_ptr<e2e::Process> proc_;
+  int port_ = 0;                        // its web listener on 127.0.0.1
+  bool ok_ = false;                     // it said it is listening
+  std::unique_ptr<e2e::Process> proc_;  // the running exporter
 };
 
 // Starts the bridge on the scratch tree's output directory and configuration,
