@@ -41,35 +41,39 @@ NameResult lookup_name(const char *text, const char *id, char *name, std::size_t
   return NameResult::kFound;
 }
 
-void lookup_model(PollContext *ctx, const char *id) {
-  char *qvm = ctx->qvm.data();
-  qvm[0] = '\0';
-  const char *text = ctx->config.data();
+void lookup_model_in(const char *text, const char *id, char *qvm, std::size_t size,
+                     bool debug) {
+  if (size > 0) qvm[0] = '\0';
   const char *occ = id[0] != '\0' ? std::strstr(text, id) : nullptr;
-  if (ctx->debug) {
+  if (debug) {
     std::printf("stack=%s,needle=%s,spop=%i,%d,%d\n", text, id, address_int(occ),
                 address_int(text), occ != nullptr ? static_cast<int>(occ - text) : 0);
   }
   if (occ == nullptr) return;
   const int start = static_cast<int>(occ - text);
   int last = start;
-  if (ctx->debug) std::printf("mpos=%i,epos=%i,putchar:\n", last, start);
+  if (debug) std::printf("mpos=%i,epos=%i,putchar:\n", last, start);
   int i = start;
   while (!is_control(text[i]) && text[i] != '#') {
-    if (ctx->debug) std::putchar(text[i]);
+    if (debug) std::putchar(text[i]);
     if (text[i] == ';') last = i;
     ++i;
     if (!is_control(text[i])) continue;
-    if (ctx->debug) std::printf("\n");
+    if (debug) std::printf("\n");
     if (i - last >= 5 && std::strncmp(text + last + 1, "QV-", 3) == 0) {
-      if (ctx->debug) std::printf("mpos=%i,epos=%i,%s\n", last, i, text + last);
+      if (debug) std::printf("mpos=%i,epos=%i,%s\n", last, i, text + last);
+      if (size == 0) continue;
       std::size_t len = static_cast<std::size_t>(i - last - 1);
-      if (len > kQvmSize - 1) len = kQvmSize - 1;
+      if (len > size - 1) len = size - 1;
       std::memcpy(qvm, text + last + 1, len);
       qvm[len] = '\0';
-      if (ctx->debug) std::printf("qvm=%s:", qvm);
+      if (debug) std::printf("qvm=%s:", qvm);
     }
   }
+}
+
+void lookup_model(PollContext *ctx, const char *id) {
+  lookup_model_in(ctx->config.data(), id, ctx->qvm.data(), kQvmSize, ctx->debug != 0);
 }
 
 const char *extract_field(const char *text, const char *key, char sep, int n, FieldBuffer &out) {

@@ -31,9 +31,14 @@ enum class NameResult {
 NameResult lookup_name(const char *text, const char *id, char *name, std::size_t name_size,
                        bool debug);
 
-// Model rule: the last field of the line of the first occurrence of `id`, if it
-// begins with "QV-", has at least 4 characters and no '#' follows the id on its
-// line. The result goes to ctx->qvm (empty if none), cut to 35 characters.
+// Model rule over a NUL-terminated `text`: the last field of the line of the
+// first occurrence of `id`, if it begins with "QV-", has at least 4 characters
+// and no '#' follows the id on its line. `qvm` (`size` bytes) receives the
+// model, cut to size - 1 characters, or an empty text. Traces under `debug`.
+void lookup_model_in(const char *text, const char *id, char *qvm, std::size_t size, bool debug);
+
+// The model rule for the entry being polled: the configuration's model of
+// `id` into ctx->qvm (empty if none), cut to 35 characters.
 void lookup_model(PollContext *ctx, const char *id);
 
 // Field lookup: field n (counted from the start of the key word, separated by

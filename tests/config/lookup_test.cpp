@@ -1,6 +1,7 @@
 // Tests of the name, model and field lookups in the raw configuration text.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -137,6 +138,19 @@ TEST_F(LookupModel, ModelLongerThan35IsCut) {
   set_config(std::string(kId) + ";Long;" + model + "\n");
   lookup_model(ctx.get(), kId);
   EXPECT_EQ(std::string(ctx->qvm.data()), model.substr(0, 35));
+}
+
+TEST(LookupModelIn, CutToTheCallersBufferAndNeverWritesPastIt) {
+  std::vector<char> text = exact(std::string(kId) + ";Heat;QV-DK-S0\n");
+  std::array<char, 8> buf;
+  buf.fill('x');
+  lookup_model_in(text.data(), kId, buf.data(), 6, false);
+  EXPECT_STREQ(buf.data(), "QV-DK");
+  EXPECT_EQ(buf[6], 'x');
+  lookup_model_in(text.data(), kId, buf.data(), 0, false);  // no room: untouched
+  EXPECT_STREQ(buf.data(), "QV-DK");
+  lookup_model_in(text.data(), "28FFFFFFFFFFFFFF", buf.data(), buf.size(), false);
+  EXPECT_STREQ(buf.data(), "");
 }
 
 TEST_F(LookupModel, S0EntryGetsNoModel) {
