@@ -6,7 +6,7 @@
 #include "engine/poll_context.h"
 
 Options parse_options(int argc, const char *const *argv) {
-  Options opts{false, false, false, argc >= 3};
+  Options opts{false, false, false, false, argc >= 3};
   if (argc < 4) {
     opts.run_guard = opts.complete;
     return opts;
@@ -15,8 +15,16 @@ Options parse_options(int argc, const char *const *argv) {
   if (letters[0] != '-') return opts;  // no options, and no guard
   opts.debug = std::strchr(letters, 'd') != nullptr;
   opts.mode = std::strchr(letters, 'l') != nullptr;
+  opts.quiet = std::strchr(letters, 'q') != nullptr && !opts.debug;  // d wins over q
   opts.run_guard = std::strchr(letters, 'f') == nullptr && std::strchr(letters, 'm') == nullptr;
   return opts;
+}
+
+InfoRequest info_request(int argc, const char *const *argv) {
+  if (argc != 2) return InfoRequest::kNone;
+  if (std::strcmp(argv[1], "--help") == 0) return InfoRequest::kHelp;
+  if (std::strcmp(argv[1], "--version") == 0) return InfoRequest::kVersion;
+  return InfoRequest::kNone;
 }
 
 void normalise_outdir(char *outdir, std::size_t size, const char *arg) {

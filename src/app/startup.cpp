@@ -9,6 +9,7 @@
 #include "app/guard.h"
 #include "app/options.h"
 #include "engine/poll_context.h"
+#include "output/notify.h"
 #include "serial/protocol.h"
 #include "serial/serial_port.h"
 
@@ -26,10 +27,16 @@ void startup(PollContext *ctx, int argc, const char *const *argv) {
   std::signal(SIGXFSZ, SIG_IGN);
   std::setvbuf(stdout, g_stdout_buffer, _IOLBF, sizeof g_stdout_buffer);
   init_context(ctx);
+  const InfoRequest info = info_request(argc, argv);
+  if (info != InfoRequest::kNone) {
+    std::fputs(info == InfoRequest::kHelp ? kHelpText : kVersionText, stdout);
+    std::exit(std::fflush(stdout) == 0 ? 0 : -1);
+  }
   std::puts(kBanner);
   Options opts = parse_options(argc, argv);
   ctx->debug = opts.debug ? 1 : 0;
   ctx->mode = opts.mode ? 1 : 0;
+  ctx->quiet = opts.quiet ? 1 : 0;
   if (opts.run_guard) check_multiple_running(ctx);
   if (!opts.complete) {
     std::puts(kUsage);
@@ -44,4 +51,5 @@ void startup(PollContext *ctx, int argc, const char *const *argv) {
   ctx->eep = EEP_NONE;
   set_command(ctx, ctx->mode ? kCmdLampOn : kCmdLampOff);
   send_command(ctx);
+  (void)notify(kNotifyReady);
 }

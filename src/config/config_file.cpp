@@ -38,5 +38,5 @@ void load_config(PollContext *ctx) {
   if (fd < 0) die_perror(kConfigFileName);
   read_raw_fd(fd, ctx->config.data(), kConfigSize);
   close(fd);
-  std::printf("%s:\n%sEOF\n", kConfigFileName, ctx->config.data());
+  if (!ctx->quiet) std::printf("%s:\n%sEOF\n", kConfigFileName, ctx->config.data());
 }

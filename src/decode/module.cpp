@@ -15,7 +15,7 @@ bool starts_with(const char *text, const char *prefix) {
 }
 
 void print_module_value(const PollContext *ctx) {
-  std::printf("%s, rxas=%s\n", ctx->qvm.data(), ctx->value.data());
+  if (!ctx->quiet) std::printf("%s, rxas=%s\n", ctx->qvm.data(), ctx->value.data());
 }
 
 }  // namespace

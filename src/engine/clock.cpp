@@ -64,7 +64,13 @@ void real_pause(unsigned seconds) {
 
 std::time_t real_now() { return std::time(nullptr); }
 
-const EngineClock kRealClock{real_tick, real_pause, real_now};
+std::int64_t real_monotonic_ms() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<std::int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+const EngineClock kRealClock{real_tick, real_pause, real_now, real_monotonic_ms};
 const EngineClock *g_clock = &kRealClock;
 
 }  // namespace
@@ -79,3 +85,5 @@ void clock_tick() { g_clock->tick(); }
 void clock_pause(unsigned seconds) { g_clock->pause(seconds); }
 
 std::time_t clock_now() { return g_clock->now(); }
+
+std::int64_t clock_monotonic_ms() { return g_clock->monotonic_ms(); }

@@ -70,7 +70,7 @@ void resolve_names(PollContext *ctx) {
       // directory or overwrite the error log.
       std::printf("name \"%s\" of %s refused as a file name, the id is used instead\n", name, id);
       name[0] = '\0';
-    } else if (found == NameResult::kFound) {
+    } else if (found == NameResult::kFound && !ctx->quiet) {
       std::printf("idn[%u]=%s\n", static_cast<unsigned>(n), name);
     }
     if (found != NameResult::kAbsent && ctx->debug) std::printf("\nname=%s\n", name);

@@ -13,6 +13,7 @@
 #include "engine/poll.h"
 #include "engine/poll_context.h"
 #include "output/files.h"
+#include "output/notify.h"
 #include "output/write_errors.h"
 #include "serial/protocol.h"
 #include "serial/serial_port.h"
@@ -29,11 +30,14 @@ void poll_step(PollContext *ctx) {
     issue_poll(ctx);
   } else if (ctx->idi == 0 && ctx->rxz > kPollSpacing) {
     ctx->state = STATE_LOAD;
+    end_cycle(ctx);
   }
 }
 
 void handle_data_line(PollContext *ctx) {
   check_frame(ctx);
+  ++ctx->answers;
+  if (ctx->crc != CRC_OK) ++ctx->bad_sums;
   write_frame_file(ctx);
   decode(ctx);
   write_value_file(ctx);
@@ -42,8 +46,20 @@ void handle_data_line(PollContext *ctx) {
 
 }  // namespace
 
+void end_cycle(PollContext *ctx) {
+  ++ctx->cycles;
+  const CycleFigures figures{ctx->cycles, ctx->idmax, ctx->answers, ctx->bad_sums,
+                             clock_monotonic_ms() - ctx->cycle_start_ms};
+  char message[kNotifyMessageSize];
+  format_cycle_status(message, sizeof message, figures);
+  (void)notify(message);
+}
+
 void load_step(PollContext *ctx) {
   report_write_errors(ctx);  // of the cycle that has just ended
+  ctx->cycle_start_ms = clock_monotonic_ms();
+  ctx->answers = 0;
+  ctx->bad_sums = 0;
   load_config(ctx);
   ctx->rxz = 0;
   ctx->state = STATE_ENUMERATE;

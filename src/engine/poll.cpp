@@ -133,7 +133,7 @@ void issue_poll(PollContext *ctx) {
   lookup_model(ctx, ctx->table.ids[static_cast<std::size_t>(ctx->idi)].data());
   apply_control_file(ctx);
   append_command(ctx, "\n");
-  if (ctx->eep == ctx->idi) {
+  if (ctx->eep == ctx->idi && !ctx->quiet) {
     std::printf("o%s id=%s eep=%i, idi=%i, state=%i, rxz=%i blingo\n", ctx->line.data(),
                 ctx->table.ids[static_cast<std::size_t>(ctx->idi)].data(), ctx->eep, ctx->idi,
                 ctx->state, ctx->rxz);

@@ -7,6 +7,7 @@
 
 #include <array>
 #include <cstddef>
+#include <cstdint>
 
 // States of the poll cycle.
 constexpr int STATE_LOAD = 0;       // read configuration, clear table, search the bus
@@ -59,11 +60,16 @@ struct PollContext {
   int reset_pending;  // 1: a control file asked for a bus reset before the next search
   int debug;          // 1: option letter d, detailed traces and debug.txt
   int mode;           // 1: option letter l, first command "$L+"
+  int quiet;          // 1: option letter q without d, no echo of commands, lines, names, values
   int fd;             // serial descriptor, open for the whole run
   int repolls;        // repeated polls of entry `eep` without an answer
   unsigned dropped;   // enumeration answers this cycle that found the table full
   unsigned write_errors;  // file writes this cycle that failed after their open
   int write_errno;        // errno of the first of them (0 when none failed)
+  unsigned long cycles;         // poll cycles completed since start-up
+  unsigned answers;             // data lines handled in this cycle's poll state
+  unsigned bad_sums;            // of those, frames whose checksum did not match
+  std::int64_t cycle_start_ms;  // monotonic clock (ms) when this cycle's load step began
 
   std::array<char, kLineSize> line;       // LineBuffer: command sent, then line received
   std::array<char *, kRxaSlots> rxa;      // tokens of the current line (point into line)

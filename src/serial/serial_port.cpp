@@ -48,7 +48,7 @@ int open_serial(const char *device_path) {
 }
 
 void send_command(PollContext *ctx) {
-  std::printf("o%s", ctx->line.data());
+  if (!ctx->quiet) std::printf("o%s", ctx->line.data());
   ssize_t ignored = write(ctx->fd, ctx->line.data(), std::strlen(ctx->line.data()));
   (void)ignored;
 }
@@ -62,7 +62,7 @@ bool receive_line(PollContext *ctx) {
     if (n <= 0) return false;
     line[n] = '\0';
     if (std::strstr(line, "??") == nullptr) break;
-    std::printf("retry %s", line);
+    if (!ctx->quiet) std::printf("retry %s", line);
     copy_bounded(line, kLineSize, "\n", 1);
     ssize_t ignored = write(ctx->fd, line, 1);
     (void)ignored;
@@ -72,6 +72,6 @@ bool receive_line(PollContext *ctx) {
     std::printf("\r\ni%s, eep=%i, idi=%i, state=%i, rxz=%i%s\r\n", line, ctx->eep, ctx->idi,
                 ctx->state, ctx->rxz, ctx->eep == ctx->idi ? " bingo" : "");
   }
-  std::printf("i%s", line);
+  if (!ctx->quiet) std::printf("i%s", line);
   return true;
 }

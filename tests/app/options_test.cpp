@@ -55,6 +55,86 @@ TEST(ParseOptions, LettersAndGuardDecision) {
   }
 }
 
+// --- letter q, and d over q ------------------------------------------------------
+
+struct QuietCase {
+  const char *name;
+  const char *letters;  // third argument
+  bool quiet;
+  bool debug;
+  bool run_guard;
+};
+
+const QuietCase kQuietCases[] = {
+    {"q_alone", "-q", true, false, true},
+    {"fq", "-fq", true, false, false},
+    {"qf", "-qf", true, false, false},
+    {"q_among_others", "-xqz", true, false, true},
+    {"d_wins_over_q", "-qd", false, true, true},
+    {"d_before_q", "-dfq", false, true, false},
+    {"no_q", "-fl", false, false, false},
+    {"upper_case_Q", "-fQ", false, false, false},
+    {"q_without_dash", "q", false, false, false},
+    {"quiet_spelled_out", "--quiet", true, false, true},
+};
+
+class QuietLetter : public ::testing::TestWithParam<QuietCase> {};
+
+TEST_P(QuietLetter, SetsTheQuietFlagUnlessDebug) {
+  const QuietCase &c = GetParam();
+  Options o = parse({"/dev/ttyUSB0", "/tmp/", c.letters});
+  EXPECT_EQ(o.quiet, c.quiet);
+  EXPECT_EQ(o.debug, c.debug);
+  EXPECT_EQ(o.run_guard, c.run_guard);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, QuietLetter, ::testing::ValuesIn(kQuietCases),
+                         [](const ::testing::TestParamInfo<QuietCase> &info) {
+                           return std::string(info.param.name);
+                         });
+
+TEST(QuietLetterAbsent, NoThirdArgumentIsNotQuiet) {
+  EXPECT_FALSE(parse({"/dev/ttyUSB0", "/tmp/"}).quiet);
+  EXPECT_FALSE(parse({}).quiet);
+}
+
+// --- --help and --version ----------------------------------------------------------
+
+struct InfoCase {
+  const char *name;
+  std::vector<const char *> args;  // after the program name
+  InfoRequest expected;
+};
+
+const InfoCase kInfoCases[] = {
+    {"help", {"--help"}, InfoRequest::kHelp},
+    {"version", {"--version"}, InfoRequest::kVersion},
+    {"help_with_a_second_argument", {"--help", "/tmp/"}, InfoRequest::kNone},
+    {"help_as_the_option_argument", {"/dev/ttyUSB0", "/tmp/", "--help"}, InfoRequest::kNone},
+    {"version_as_the_option_argument", {"/dev/ttyUSB0", "/tmp/", "--version"},
+     InfoRequest::kNone},
+    {"single_dash_help", {"-help"}, InfoRequest::kNone},
+    {"upper_case", {"--HELP"}, InfoRequest::kNone},
+    {"help_with_a_tail", {"--help=all"}, InfoRequest::kNone},
+    {"version_prefix", {"--vers"}, InfoRequest::kNone},
+    {"a_device_alone", {"/dev/ttyUSB0"}, InfoRequest::kNone},
+    {"no_argument", {}, InfoRequest::kNone},
+};
+
+class InfoArgument : public ::testing::TestWithParam<InfoCase> {};
+
+TEST_P(InfoArgument, OnlyAsTheOneAndOnlyArgument) {
+  const InfoCase &c = GetParam();
+  std::vector<const char *> argv{"kelvinlog"};
+  argv.insert(argv.end(), c.args.begin(), c.args.end());
+  EXPECT_EQ(info_request(static_cast<int>(argv.size()), argv.data()), c.expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, InfoArgument, ::testing::ValuesIn(kInfoCases),
+                         [](const ::testing::TestParamInfo<InfoCase> &info) {
+                           return std::string(info.param.name);
+                         });
+
 TEST(NormaliseOutdir, AlwaysEndsInOneAddedSlash) {
   const std::string a300(300, 'a');
   const std::string slash_at_253 = std::string(252, 'a') + "/" + std::string(47, 'b');

@@ -2,7 +2,9 @@
 #include "support/test_support.h"
 
 #include <fcntl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -68,7 +70,9 @@ namespace {
 void fake_tick() { ++FakeClock::ticks; }
 void fake_pause(unsigned seconds) { FakeClock::paused_seconds += seconds; }
 std::time_t fake_now() { return FakeClock::now; }
-const EngineClock kFakeClock{fake_tick, fake_pause, fake_now};
+// Each pass counts as one millisecond and each paused second as a thousand.
+std::int64_t fake_monotonic_ms() { return FakeClock::ticks + FakeClock::paused_seconds * 1000; }
+const EngineClock kFakeClock{fake_tick, fake_pause, fake_now, fake_monotonic_ms};
 
 }  // namespace
 
@@ -113,6 +117,50 @@ std::string PtyPair::drain() {
 void PtyPair::close_master() {
   if (master_ >= 0) close(master_);
   master_ = -1;
+}
+
+NotifySink::NotifySink(const std::string &name) : name_(name) {
+  if (const char *old = std::getenv("NOTIFY_SOCKET")) {
+    had_old_ = true;
+    old_ = old;
+  }
+  setenv("NOTIFY_SOCKET", name.c_str(), 1);
+  // Built here by hand, not by the code under test.
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  if (name.size() < 2 || name.size() >= sizeof addr.sun_path) return;
+  std::memcpy(addr.sun_path, name.data(), name.size());
+  socklen_t len = static_cast<socklen_t>(sizeof addr.sun_family + name.size() + 1);
+  if (name[0] == '@') {
+    addr.sun_path[0] = '\0';
+    len = static_cast<socklen_t>(sizeof addr.sun_family + name.size());
+  }
+  fd_ = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  if (fd_ >= 0 && bind(fd_, reinterpret_cast<const sockaddr *>(&addr), len) != 0) {
+    close(fd_);
+    fd_ = -1;
+  }
+}
+
+NotifySink::~NotifySink() {
+  if (fd_ >= 0) close(fd_);
+  if (!name_.empty() && name_[0] == '/') unlink(name_.c_str());
+  if (had_old_) {
+    setenv("NOTIFY_SOCKET", old_.c_str(), 1);
+  } else {
+    unsetenv("NOTIFY_SOCKET");
+  }
+}
+
+std::vector<std::string> NotifySink::take() {
+  std::vector<std::string> got;
+  char buf[4096];
+  for (;;) {
+    ssize_t n = recv(fd_, buf, sizeof buf, 0);
+    if (n < 0) break;
+    got.emplace_back(buf, static_cast<std::size_t>(n));
+  }
+  return got;
 }
 
 void prepare_context(PollContext *ctx, const std::string &outdir, int fd,

@@ -4,6 +4,7 @@
 
 #include <ctime>
 #include <string>
+#include <vector>
 
 #include "engine/clock.h"
 #include "engine/poll_context.h"
@@ -43,7 +44,8 @@ bool file_exists(const std::string &path);
 void write_file(const std::string &path, const std::string &content);
 
 // The engine clock for tests: ticks and pauses cost no real time, `now` is set
-// by the test, and the passes and paused seconds are counted.
+// by the test, and the passes and paused seconds are counted. Its monotonic
+// clock reads one millisecond per pass and a thousand per paused second.
 struct FakeClock {
   static std::time_t now;
   static long ticks;
@@ -76,6 +78,27 @@ class PtyPair {
   int master_ = -1;
   int slave_ = -1;
   std::string slave_path_;
+};
+
+// The service manager's end of the notify protocol: a datagram socket bound to
+// `name` ("/path" or "@abstract", as NOTIFY_SOCKET names it). While the object
+// lives, NOTIFY_SOCKET names it; the old value is put back afterwards.
+class NotifySink {
+ public:
+  explicit NotifySink(const std::string &name);
+  ~NotifySink();
+  NotifySink(const NotifySink &) = delete;
+  NotifySink &operator=(const NotifySink &) = delete;
+  bool ok() const { return fd_ >= 0; }
+  int fd() const { return fd_; }
+  // Every datagram waiting now, oldest first (never blocks).
+  std::vector<std::string> take();
+
+ private:
+  int fd_ = -1;
+  std::string name_;
+  bool had_old_ = false;
+  std::string old_;
 };
 
 // A context as start-up leaves it: fresh values, `outdir` (a '/' is appended),
