@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -78,6 +79,8 @@ const QuietCase kQuietCases[] = {
     {"quiet_spelled_out", "--quiet", true, false, true},
 };
 
+void PrintTo(const QuietCase &c, std::ostream *os) { *os << c.name; }
+
 class QuietLetter : public ::testing::TestWithParam<QuietCase> {};
 
 TEST_P(QuietLetter, SetsTheQuietFlagUnlessDebug) {
@@ -120,6 +123,8 @@ const InfoCase kInfoCases[] = {
     {"a_device_alone", {"/dev/ttyUSB0"}, InfoRequest::kNone},
     {"no_argument", {}, InfoRequest::kNone},
 };
+
+void PrintTo(const InfoCase &c, std::ostream *os) { *os << c.name; }
 
 class InfoArgument : public ::testing::TestWithParam<InfoCase> {};
 

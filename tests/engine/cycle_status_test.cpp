@@ -1,5 +1,6 @@
 // End of a cycle (watchdog and status datagram) and the quiet option's echo suppression.
 #include <chrono>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -26,16 +27,18 @@ using CycleStatusTest = EngineTest;
 TEST_F(CycleStatusTest, EveryCompletedCycleSendsWatchdogAndItsOwnFigures) {
   NotifySink sink(sink_name());
   ASSERT_TRUE(sink.ok());
-  const std::vector<std::string> ids{sensor_id(0), sensor_id(1), sensor_id(2)};
+  const std::vector<std::string> ids{sensor_id(0), sensor_id(1), sensor_id(2), sensor_id(3)};
   const std::string bad_sum = "50 05 4B 46 7F FF 0C 10 1C 9D 00";
 
-  // Cycle 1: entry 2 answers well, entry 1 with a wrong checksum, entry 0 not at all.
+  // Cycle 1: entries 3 and 1 answer well, entry 2 with a wrong checksum, entry 0 not at all.
   enumerate(ids);
   EXPECT_TRUE(sink.take().empty()) << "nothing before the cycle is complete";
   pass();
-  answer("2;o;" + kFrame85 + "\n");
+  answer("3;o;" + kFrame85 + "\n");
   pass(101);
-  answer("1;o;" + bad_sum + "\n");
+  answer("2;o;" + bad_sum + "\n");
+  pass(101);
+  answer("1;o;" + kFrame17 + "\n");
   pass(101);
   pass(100);
   EXPECT_TRUE(sink.take().empty());
@@ -43,7 +46,7 @@ TEST_F(CycleStatusTest, EveryCompletedCycleSendsWatchdogAndItsOwnFigures) {
   ASSERT_EQ(ctx()->state, STATE_LOAD);
   const long long first_ms = ms_in_last_pass();
   EXPECT_EQ(sink.take(), std::vector<std::string>{
-                             "WATCHDOG=1\nSTATUS=cycle 1: 3 devices, 2 answers, 1 bad checksums, "
+                             "WATCHDOG=1\nSTATUS=cycle 1: 4 devices, 3 answers, 1 bad checksums, "
                              "last cycle " + std::to_string(first_ms) + " ms"});
 
   // Cycle 2: the figures start again from nothing; its length from its own load step.
@@ -90,6 +93,8 @@ struct QuietCase {
   const char *name;
   int quiet;  // the context's flag (option letter q without d)
 };
+
+void PrintTo(const QuietCase &c, std::ostream *os) { *os << c.name; }
 
 class QuietEngine : public EngineTest, public ::testing::WithParamInterface<QuietCase> {};
 

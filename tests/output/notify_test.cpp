@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <ostream>
 #include <string>
 
 #include "output/notify.h"
@@ -29,6 +30,8 @@ struct AddressCase {
   bool usable;
   std::string sun_path;  // expected leading bytes of sun_path (with the abstract NUL)
 };
+
+void PrintTo(const AddressCase &c, std::ostream *os) { *os << c.name; }
 
 std::string abstract(const std::string &name) { return std::string(1, '\0') + name; }
 
