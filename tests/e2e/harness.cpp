@@ -8,7 +8,9 @@
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/prctl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -528,6 +530,85 @@ bool StandIn::wait_commands(const std::function<bool(const std::vector<std::stri
     if (Clock::now() >= deadline) return false;
     poll(nullptr, 0, 20);
   }
+}
+
+// --- notify socket -------------------------------------------------------------
+
+namespace {
+
+socklen_t unix_address(const std::string &name, sockaddr_un *addr) {
+  std::memset(addr, 0, sizeof *addr);
+  addr->sun_family = AF_UNIX;
+  if (name.size() < 2 || name.size() >= sizeof addr->sun_path) return 0;
+  std::memcpy(addr->sun_path, name.data(), name.size());
+  if (name[0] != '@') return static_cast<socklen_t>(sizeof addr->sun_family + name.size() + 1);
+  addr->sun_path[0] = '\0';
+  return static_cast<socklen_t>(sizeof addr->sun_family + name.size());
+}
+
+}  // namespace
+
+NotifyListener::NotifyListener(bool abstract) {
+  if (abstract) {
+    static int serial = 0;
+    name_ = "@kelvinlog-e2e-" + std::to_string(getpid()) + "-" + std::to_string(++serial) + "-" +
+            std::to_string(Clock::now().time_since_epoch().count());
+  } else {
+    char templ[] = "/tmp/kelvinlog-e2e-notify-XXXXXX";
+    if (mkdtemp(templ) == nullptr) {
+      ADD_FAILURE() << "mkdtemp: " << std::strerror(errno);
+      return;
+    }
+    dir_ = templ;
+    name_ = dir_ + "/notify";
+  }
+  sockaddr_un addr;
+  const socklen_t len = unix_address(name_, &addr);
+  fd_ = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  if (len == 0 || fd_ < 0 || bind(fd_, reinterpret_cast<const sockaddr *>(&addr), len) != 0) {
+    ADD_FAILURE() << "notify socket " << name_ << ": " << std::strerror(errno);
+    if (fd_ >= 0) close(fd_);
+    fd_ = -1;
+  }
+}
+
+NotifyListener::~NotifyListener() {
+  if (fd_ >= 0) close(fd_);
+  if (!dir_.empty()) {
+    unlink(name_.c_str());
+    rmdir(dir_.c_str());
+  }
+}
+
+bool NotifyListener::wait_count(std::size_t n, Ms timeout) {
+  const SteadyTime deadline = Clock::now() + timeout;
+  std::array<char, 4096> buf{};
+  while (messages_.size() < n) {
+    ssize_t got = recv(fd_, buf.data(), buf.size(), 0);
+    if (got >= 0) {
+      messages_.emplace_back(buf.data(), static_cast<std::size_t>(got));
+      continue;
+    }
+    const int left = ms_left(deadline);
+    if (left == 0) return false;
+    pollfd p{fd_, POLLIN, 0};
+    poll(&p, 1, left);
+  }
+  return true;
+}
+
+int NotifyListener::fill_queue() {
+  sockaddr_un addr;
+  const socklen_t len = unix_address(name_, &addr);
+  int sender = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  if (sender < 0) return 0;
+  int queued = 0;
+  while (queued < 1000000 &&
+         sendto(sender, "x", 1, 0, reinterpret_cast<const sockaddr *>(&addr), len) == 1) {
+    ++queued;
+  }
+  close(sender);
+  return queued;
 }
 
 std::string write_scenario(const Scratch &s, const std::string &text) {

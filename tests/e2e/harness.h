@@ -232,6 +232,35 @@ class StandIn {
   bool ok_ = false;
 };
 
+// --- the service manager's side of the notify protocol ---------------------------
+
+// A datagram socket standing in for systemd's notify socket. With `abstract`
+// it gets a unique abstract name ("@..."), else a path in a fresh directory
+// under /tmp (short enough for any checkout path). var() is the NOTIFY_SOCKET
+// entry for a child's environment.
+class NotifyListener {
+ public:
+  explicit NotifyListener(bool abstract);
+  ~NotifyListener();
+  NotifyListener(const NotifyListener &) = delete;
+  NotifyListener &operator=(const NotifyListener &) = delete;
+
+  bool ok() const { return fd_ >= 0; }
+  const std::string &name() const { return name_; }
+  std::string var() const { return "NOTIFY_SOCKET=" + name_; }
+  // Receives until `n` datagrams have come in all, or the timeout has passed.
+  bool wait_count(std::size_t n, Ms timeout);
+  const std::vector<std::string> &messages() const { return messages_; }
+  // Sends to itself until the queue is full; returns how many it queued.
+  int fill_queue();
+
+ private:
+  int fd_ = -1;
+  std::string name_;
+  std::string dir_;
+  std::vector<std::string> messages_;
+};
+
 // Writes a scenario file into root/aux and returns its path.
 std::string write_scenario(const Scratch &s, const std::string &text);
 
