@@ -1,0 +1,69 @@
+# Install rules of the logger: `cmake --install` with any prefix, and the
+# Debian package (debian/rules installs into debian/tmp with the prefix /usr
+# and takes every file from there).
+#
+# Installed: the logger, its manual page, the systemd unit, the sysusers.d and
+# tmpfiles.d entries that make its user and directories, its settings in
+# <sysconfdir>/default/kelvinlog, the example configuration, the logrotate
+# entry, and in the documentation directory an example udev rule and the
+# recipes of contrib/. Every path written into these files follows the
+# install prefix. The adapter stand-in is a developer tool and is never
+# installed.
+
+include(GNUInstallDirs)
+
+set(KELVINLOG_PACKAGING_DIR ${PROJECT_SOURCE_DIR}/packaging)
+# systemd looks for units below every prefix it knows (/usr/lib, /usr/local/lib,
+# and /lib on Debian 12, where debian/rules puts them).
+set(KELVINLOG_SYSTEMD_UNITDIR "${CMAKE_INSTALL_PREFIX}/lib/systemd/system"
+    CACHE PATH "Directory of the installed systemd unit")
+set(KELVINLOG_SYSUSERSDIR "${CMAKE_INSTALL_PREFIX}/lib/sysusers.d"
+    CACHE PATH "Directory of the installed sysusers.d entry")
+set(KELVINLOG_TMPFILESDIR "${CMAKE_INSTALL_PREFIX}/lib/tmpfiles.d"
+    CACHE PATH "Directory of the installed tmpfiles.d entry")
+
+# Files that name install paths are configured into the build directory.
+# The manual page is copied there too, so that "man ./build/kelvinlog.1"
+# works right after a build.
+set(KELVINLOG_CONFIGURED_DIR ${PROJECT_BINARY_DIR}/packaging)
+foreach(name kelvinlog.service kelvinlog.tmpfiles kelvinlog.logrotate kelvinlog.default)
+  configure_file(${KELVINLOG_PACKAGING_DIR}/${name}.in ${KELVINLOG_CONFIGURED_DIR}/${name} @ONLY)
+endforeach()
+configure_file(${KELVINLOG_PACKAGING_DIR}/kelvinlog.1 ${PROJECT_BINARY_DIR}/kelvinlog.1 COPYONLY)
+
+install(TARGETS kelvinlog RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(FILES ${KELVINLOG_PACKAGING_DIR}/kelvinlog.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES ${KELVINLOG_CONFIGURED_DIR}/kelvinlog.service DESTINATION ${KELVINLOG_SYSTEMD_UNITDIR})
+install(FILES ${KELVINLOG_PACKAGING_DIR}/kelvinlog.sysusers
+        DESTINATION ${KELVINLOG_SYSUSERSDIR} RENAME kelvinlog.conf)
+install(FILES ${KELVINLOG_CONFIGURED_DIR}/kelvinlog.tmpfiles
+        DESTINATION ${KELVINLOG_TMPFILESDIR} RENAME kelvinlog.conf)
+
+# Files below <sysconfdir> belong to the operator once they exist: a later
+# `cmake --install` leaves them as they are. (The package build installs into
+# an empty tree, and dpkg keeps them as conffiles.)
+function(kelvinlog_install_config source target)
+  get_filename_component(dir ${target} DIRECTORY)
+  get_filename_component(name ${target} NAME)
+  # file(INSTALL) puts DESTDIR in front of the destination itself.
+  install(CODE "
+    if(EXISTS \"\$ENV{DESTDIR}${target}\")
+      message(STATUS \"Kept as it is: \$ENV{DESTDIR}${target}\")
+    else()
+      file(INSTALL \"${source}\" DESTINATION \"${dir}\" RENAME \"${name}\"
+           PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
+    endif()")
+endfunction()
+set(etc ${CMAKE_INSTALL_FULL_SYSCONFDIR})
+kelvinlog_install_config(${KELVINLOG_CONFIGURED_DIR}/kelvinlog.default ${etc}/default/kelvinlog)
+kelvinlog_install_config(${KELVINLOG_PACKAGING_DIR}/kelvinlog-config.txt
+                         ${etc}/kelvinlog/kelvinlog-config.txt)
+kelvinlog_install_config(${KELVINLOG_CONFIGURED_DIR}/kelvinlog.logrotate ${etc}/logrotate.d/kelvinlog)
+
+install(FILES ${KELVINLOG_PACKAGING_DIR}/kelvinlog-config.txt
+              ${KELVINLOG_PACKAGING_DIR}/60-kelvinlog-adapter.rules
+        DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples)
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/contrib/
+        DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples/contrib
+        FILE_PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ
+        PATTERN "tests" EXCLUDE PATTERN "CMakeLists.txt" EXCLUDE)
