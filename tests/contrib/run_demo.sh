@@ -4,6 +4,8 @@
 #
 #   run_demo.sh LOGGER SIM SCENARIO_DIR DIR [CYCLES]
 #
+# DIR is made afresh, except that an existing DIR/out is kept as it is (a
+# test may be watching it already).
 # Waits (at most 30 s) until the stand-in has received the bus search that
 # follows the last cycle, then stops both programs by their pids.
 set -euo pipefail
@@ -14,8 +16,12 @@ here=$(cd "$(dirname "$0")/../.." && pwd)
 source "$here/scripts/pids.sh"
 trap stop_started EXIT
 
-rm -rf "$dir"
-mkdir -p "$dir/out"
+if [ -d "$dir/out" ]; then
+  find "$dir" -mindepth 1 -maxdepth 1 ! -name out -exec rm -rf {} +
+else
+  rm -rf "$dir"
+  mkdir -p "$dir/out"
+fi
 cp "$scenarios/demo-config.txt" "$dir/kelvinlog-config.txt"
 "$sim" --link "$dir/tty" --log "$dir/adapter.log" --scenario "$scenarios/demo.txt" \
   >"$dir/adapter.out" 2>&1 &

@@ -62,14 +62,15 @@ printf '7.25' >"$odd/NoLineEndv.txt"
 printf '3.0\n' >"$odd/Say \"hi\" \\v.txt"
 printf '10000;100\ncounter [Wh]; consumption[Wh]; limit/LED\n' >"$odd/Shortv.txt"
 printf '1;2;3\nsomething else\n' >"$odd/Unknownv.txt"
+printf '5\nsomething else\n' >"$odd/Headerv.txt"
 printf '22\n' >"$odd/Kitchen.txt"                      # not a value file name
-timeout 20 sh "$script" "$odd" "$prom"
+timeout 20 sh "$script" "$odd" "$prom" || fail "the script failed or hung on odd entries"
 has_line "$prom" 'kelvinlog_temperature_celsius{label="Kitchen"} 21.500'
 has_line "$prom" 'kelvinlog_temperature_celsius{label="Crlf"} 1.5'
 has_line "$prom" 'kelvinlog_temperature_celsius{label="NoLineEnd"} 7.25'
 has_line "$prom" 'kelvinlog_temperature_celsius{label="Say \"hi\" \\"} 3.0'
-has_line "$prom" 'kelvinlog_textfile_skipped_files 5'  # Empty Sto Link Short Unknown
-for label in Empty Sto Fifo Dir Link Short Unknown; do lacks "$prom" "label=\"$label\""; done
+has_line "$prom" 'kelvinlog_textfile_skipped_files 6'  # Empty Sto Link Short Unknown Header
+for label in Empty Sto Fifo Dir Link Short Unknown Header; do lacks "$prom" "label=\"$label\""; done
 lacks "$prom" 'energy_wh{label="Kitchen"}'
 
 # --- replaced by rename, never rewritten in place ----------------------------
