@@ -25,6 +25,17 @@ constexpr int kSearchQuiet = 500;  // quiet passes that end the bus search
 constexpr unsigned kResetPauseSeconds = 2;
 constexpr unsigned kSearchPauseSeconds = 1;
 
+// Closes a completed cycle: counts it and tells a service manager (watchdog,
+// and a status line with its devices, answers, bad checksums and length).
+void end_cycle(PollContext *ctx) {
+  ++ctx->cycles;
+  const CycleFigures figures{ctx->cycles, ctx->idmax, ctx->answers, ctx->bad_sums,
+                             clock_monotonic_ms() - ctx->cycle_start_ms};
+  char message[kNotifyMessageSize];
+  format_cycle_status(message, sizeof message, figures);
+  (void)notify(message);
+}
+
 void poll_step(PollContext *ctx) {
   if (ctx->idi > 0 && ctx->idi <= ctx->idmax && ctx->rxz > kPollSpacing) {
     issue_poll(ctx);
@@ -45,15 +56,6 @@ void handle_data_line(PollContext *ctx) {
 }
 
 }  // namespace
-
-void end_cycle(PollContext *ctx) {
-  ++ctx->cycles;
-  const CycleFigures figures{ctx->cycles, ctx->idmax, ctx->answers, ctx->bad_sums,
-                             clock_monotonic_ms() - ctx->cycle_start_ms};
-  char message[kNotifyMessageSize];
-  format_cycle_status(message, sizeof message, figures);
-  (void)notify(message);
-}
 
 void load_step(PollContext *ctx) {
   report_write_errors(ctx);  // of the cycle that has just ended

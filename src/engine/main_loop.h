@@ -11,10 +11,6 @@ struct PollContext;
 // search, then enter STATE_ENUMERATE.
 void load_step(PollContext *ctx);
 
-// Closes a completed cycle: counts it and tells a service manager (watchdog
-// and a status line with its devices, answers, bad checksums and length).
-void end_cycle(PollContext *ctx);
-
 // Hands the line now in ctx->line to the handler its state and shape ask for.
 void dispatch_line(PollContext *ctx);
 
