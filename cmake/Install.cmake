@@ -7,8 +7,10 @@
 # <sysconfdir>/default/kelvinlog, the example configuration, the logrotate
 # entry, and in the documentation directory an example udev rule and the
 # recipes of contrib/. Every path written into these files follows the
-# install prefix. The adapter stand-in is a developer tool and is never
-# installed.
+# install prefix. Every rule belongs to the component "kelvinlog" (the bridge's
+# to "kelvinlog-bridge"), so `cmake --install build --component kelvinlog`
+# installs the logger alone. The adapter stand-in is a developer tool and is
+# never installed.
 
 include(GNUInstallDirs)
 
@@ -31,13 +33,15 @@ foreach(name kelvinlog.service kelvinlog.tmpfiles kelvinlog.logrotate kelvinlog.
 endforeach()
 configure_file(${KELVINLOG_PACKAGING_DIR}/kelvinlog.1 ${PROJECT_BINARY_DIR}/kelvinlog.1 COPYONLY)
 
-install(TARGETS kelvinlog RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-install(FILES ${KELVINLOG_PACKAGING_DIR}/kelvinlog.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-install(FILES ${KELVINLOG_CONFIGURED_DIR}/kelvinlog.service DESTINATION ${KELVINLOG_SYSTEMD_UNITDIR})
+install(TARGETS kelvinlog RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT kelvinlog)
+install(FILES ${KELVINLOG_PACKAGING_DIR}/kelvinlog.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1
+        COMPONENT kelvinlog)
+install(FILES ${KELVINLOG_CONFIGURED_DIR}/kelvinlog.service DESTINATION ${KELVINLOG_SYSTEMD_UNITDIR}
+        COMPONENT kelvinlog)
 install(FILES ${KELVINLOG_PACKAGING_DIR}/kelvinlog.sysusers
-        DESTINATION ${KELVINLOG_SYSUSERSDIR} RENAME kelvinlog.conf)
+        DESTINATION ${KELVINLOG_SYSUSERSDIR} RENAME kelvinlog.conf COMPONENT kelvinlog)
 install(FILES ${KELVINLOG_CONFIGURED_DIR}/kelvinlog.tmpfiles
-        DESTINATION ${KELVINLOG_TMPFILESDIR} RENAME kelvinlog.conf)
+        DESTINATION ${KELVINLOG_TMPFILESDIR} RENAME kelvinlog.conf COMPONENT kelvinlog)
 
 # Files below <sysconfdir> belong to the operator once they exist: a later
 # `cmake --install` leaves them as they are. (The package build installs into
@@ -52,7 +56,7 @@ function(kelvinlog_install_config source target)
     else()
       file(INSTALL \"${source}\" DESTINATION \"${dir}\" RENAME \"${name}\"
            PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
-    endif()")
+    endif()" COMPONENT kelvinlog)
 endfunction()
 set(etc ${CMAKE_INSTALL_FULL_SYSCONFDIR})
 kelvinlog_install_config(${KELVINLOG_CONFIGURED_DIR}/kelvinlog.default ${etc}/default/kelvinlog)
@@ -62,8 +66,7 @@ kelvinlog_install_config(${KELVINLOG_CONFIGURED_DIR}/kelvinlog.logrotate ${etc}/
 
 install(FILES ${KELVINLOG_PACKAGING_DIR}/kelvinlog-config.txt
               ${KELVINLOG_PACKAGING_DIR}/60-kelvinlog-adapter.rules
-        DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples)
+        DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples COMPONENT kelvinlog)
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/contrib/
         DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples/contrib
-        FILE_PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ
-        PATTERN "tests" EXCLUDE PATTERN "CMakeLists.txt" EXCLUDE)
+        FILE_PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ COMPONENT kelvinlog)
