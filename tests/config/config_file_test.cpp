@@ -112,6 +112,9 @@ TEST_F(ConfigLoad, MustBeARegularFileButMayBeALink) {
 }
 
 TEST_F(ConfigLoad, MissingFileEndsTheProcess) {
+#ifdef KELVINLOG_EMULATED
+  GTEST_SKIP() << "fork death tests hang under qemu-user on the build machines";
+#endif
   EXPECT_EXIT(load_config(ctx.get()), ::testing::ExitedWithCode(255),
               "kelvinlog-config\\.txt: No such file or directory");
 }

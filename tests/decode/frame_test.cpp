@@ -114,6 +114,9 @@ TEST_F(Frame, LongRecordIsWrittenWhole) {
 }
 
 TEST_F(Frame, UnwritableErrorLogEndsTheProcess) {
+#ifdef KELVINLOG_EMULATED
+  GTEST_SKIP() << "fork death tests hang under qemu-user on the build machines";
+#endif
   const std::string missing = dir.file("missing");
   copy_bounded(ctx->outdir.data(), kDirSize, (missing + "/").c_str(), kDirSize - 1);
   EXPECT_EXIT(check("0;o;50 05 4B 46 7F FF 0C 10 1C 9D 7\n"), ::testing::ExitedWithCode(255),

@@ -185,6 +185,9 @@ TEST_F(S0Line, NameWithASlashFallsBackToTheKey) {
 }
 
 TEST_F(S0Line, UnwritableOutputDirectoryEndsTheProcess) {
+#ifdef KELVINLOG_EMULATED
+  GTEST_SKIP() << "fork death tests hang under qemu-user on the build machines";
+#endif
   prepare("");
   const std::string missing = dir.file("missing");
   copy_bounded(ctx->outdir.data(), kDirSize, (missing + "/").c_str(), kDirSize - 1);

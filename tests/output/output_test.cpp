@@ -107,6 +107,9 @@ TEST_F(Logs, ErrAppendsTimestampedRecords) {
 }
 
 TEST_F(Logs, UnopenableLogEndsTheProcess) {
+#ifdef KELVINLOG_EMULATED
+  GTEST_SKIP() << "fork death tests hang under qemu-user on the build machines";
+#endif
   const std::string path = dir.file("missing/err.txt");
   EXPECT_EXIT(err(path.c_str(), "x"), ::testing::ExitedWithCode(255),
               path + ": No such file or directory");
@@ -211,6 +214,9 @@ TEST_F(Files, ValueFileUnderDebug) {
 }
 
 TEST_F(Files, UnopenableOutputFileEndsTheProcess) {
+#ifdef KELVINLOG_EMULATED
+  GTEST_SKIP() << "fork death tests hang under qemu-user on the build machines";
+#endif
   const std::string missing = dir.file("missing");
   copy_bounded(ctx->outdir.data(), kDirSize, (missing + "/").c_str(), kDirSize - 1);
   copy_bounded(ctx->value.data(), kValueSize, "85.000", kValueSize - 1);
