@@ -26,10 +26,13 @@ trap 'rm -rf "$work"' EXIT
 src=$work/kelvinlog-$version
 mkdir "$src"
 # Every file of the checkout that git tracks or would track (uncommitted
-# edits included), but no build directories.
+# edits included; files deleted in the checkout stay out), but no build
+# directories.
 if git -C "$here" rev-parse --is-inside-work-tree >/dev/null 2>&1; then
-  (cd "$here" && git ls-files -z --cached --others --exclude-standard) |
-    (cd "$here" && xargs -0 cp --parents -t "$src" --)
+  (cd "$here" && git ls-files -z --cached --others --exclude-standard |
+     while IFS= read -r -d '' f; do
+       if [ -e "$f" ] || [ -L "$f" ]; then printf '%s\0' "$f"; fi
+     done | xargs -0 cp --parents -P -t "$src" --)
 else
   tar -C "$here" --exclude='./build*' --exclude=./dist --exclude=./obj-* -cf - . | tar -C "$src" -xf -
 fi
