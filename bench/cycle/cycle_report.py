@@ -121,8 +121,8 @@ def problems(results):
 # --- Markdown -------------------------------------------------------------------
 
 
-def fmt(value, spec=".4f", none="—"):
-    return none if value is None else format(value, spec)
+def fmt(value, pattern=".4f", none="—"):
+    return none if value is None else format(value, pattern)
 
 
 def verdict(ok):
