@@ -116,6 +116,40 @@ TEST(LookupName, LongNameCutTo16ButEchoedWholeUnderDebug) {
   EXPECT_EQ(out, "mpos=16,epos=16,putchar:\nABCDEFGHIJKLMNOPQRST");
 }
 
+// The cut to 16 characters is the name rule's own, whatever the caller's
+// buffer; a smaller buffer cuts further, and nothing past it is written.
+struct NameBufferCase {
+  const char *name;
+  std::size_t size;  // bytes of the caller's buffer
+  const char *expected;
+};
+
+void PrintTo(const NameBufferCase &c, std::ostream *os) { *os << c.name; }
+
+const NameBufferCase kNameBufferCases[] = {
+    {"larger_than_a_name", 64, "ABCDEFGHIJKLMNOP"},
+    {"exactly_a_name", kIdSize, "ABCDEFGHIJKLMNOP"},
+    {"five_bytes", 5, "ABCD"},
+    {"one_byte", 1, ""},
+};
+
+class LookupNameBuffer : public ::testing::TestWithParam<NameBufferCase> {};
+
+TEST_P(LookupNameBuffer, CutTo16AndToTheCallersBuffer) {
+  const NameBufferCase &c = GetParam();
+  std::vector<char> text = exact(std::string(kId) + ";ABCDEFGHIJKLMNOPQRST;QV-S0\n");
+  constexpr std::size_t kGuard = 8;
+  std::vector<char> name(c.size + kGuard, 'x');
+  EXPECT_EQ(lookup_name(text.data(), kId, name.data(), c.size, false), NameResult::kFound);
+  EXPECT_STREQ(name.data(), c.expected);
+  EXPECT_EQ(std::string(name.data() + c.size, kGuard), std::string(kGuard, 'x'));
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, LookupNameBuffer, ::testing::ValuesIn(kNameBufferCases),
+                         [](const ::testing::TestParamInfo<NameBufferCase> &info) {
+                           return std::string(info.param.name);
+                         });
+
 class LookupModel : public ::testing::Test {
  protected:
   void SetUp() override { testsupport::prepare_context(ctx.get(), "/tmp", -1); }

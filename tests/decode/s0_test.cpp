@@ -3,6 +3,7 @@
 
 #include <sys/stat.h>
 
+#include <climits>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -49,6 +50,39 @@ TEST_P(S0Scale, ToWattHours) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, S0Scale, ::testing::ValuesIn(kScaleCases));
+
+// Counts and rates are read as atol would, clamped to the range of long long.
+struct ParseCase {
+  const char *name;
+  const char *text;
+  long long value;
+};
+
+void PrintTo(const ParseCase &c, std::ostream *os) { *os << c.name; }
+
+const ParseCase kParseCases[] = {
+    {"digits", "4000", 4000},
+    {"blanks_before", " \t\n42", 42},
+    {"plus_sign", "+800", 800},
+    {"minus_sign", "-800", -800},
+    {"stops_at_a_non_digit", "12;34", 12},
+    {"no_digits", "abc", 0},
+    {"empty", "", 0},
+    {"largest", "9223372036854775807", LLONG_MAX},
+    {"too_large", "99999999999999999999", LLONG_MAX},
+    {"too_small", "-99999999999999999999", -LLONG_MAX},
+};
+
+class ParseLong : public ::testing::TestWithParam<ParseCase> {};
+
+TEST_P(ParseLong, LikeAtolButClamped) {
+  EXPECT_EQ(parse_long(GetParam().text), GetParam().value);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, ParseLong, ::testing::ValuesIn(kParseCases),
+                         [](const ::testing::TestParamInfo<ParseCase> &info) {
+                           return std::string(info.param.name);
+                         });
 
 class S0Line : public ::testing::Test {
  protected:
@@ -107,6 +141,10 @@ const ChannelCase kChannelCases[] = {
     {"rate 0", "S01;Garage;0\n", "Garagev.txt", "1001\n", "S02v.txt", "4000\n"},
     {"negative rate", "S01;Garage;-800\n", "Garagev.txt", "1001\n", "S02v.txt", "4000\n"},
     {"rate without digits", "S01;Garage;abc\n", "Garagev.txt", "1001\n", "S02v.txt", "4000\n"},
+    {"rate with a plus sign", "S01;Garage;+800\n", "Garagev.txt", "1251\n", "S02v.txt", "4000\n"},
+    {"largest rate", "S01;Garage;2147483647\n", "Garagev.txt", "0\n", "S02v.txt", "4000\n"},
+    {"rate past the largest", "S01;Garage;2147483648\n", "Garagev.txt", "1001\n", "S02v.txt",
+     "4000\n"},
     {"both channels", "S01;Garage;2000\nS02;Attic;500\n", "Garagev.txt", "500\n", "Atticv.txt",
      "8000\n"},
     {"only S02 configured", "S02;Attic;2500\n", "S01v.txt", "1001\n", "Atticv.txt", "1600\n"},
@@ -130,12 +168,43 @@ TEST_P(S0Channels, NamesRatesAndFiles) {
 
 INSTANTIATE_TEST_SUITE_P(Table, S0Channels, ::testing::ValuesIn(kChannelCases));
 
-TEST_F(S0Line, LeadingZerosInTheCounts) {
-  prepare("");
-  receive("$S0;0042;0007\n");
-  EXPECT_EQ(out("S01v.txt"), "42\n");
-  EXPECT_EQ(out("S02v.txt"), "7\n");
+// The adapter's counters are 32 bits wide: every count up to the largest
+// reaches the value files whole, scaled in 64 bits.
+struct CountCase {
+  const char *name;
+  const char *config;
+  const char *line;
+  const char *file1;  // S01 value file and its content
+  const char *value1;
+  const char *file2;  // S02 value file and its content
+  const char *value2;
+};
+
+void PrintTo(const CountCase &c, std::ostream *os) { *os << c.name; }
+
+const CountCase kCountCases[] = {
+    {"leading_zeros", "", "$S0;0042;0007\n", "S01v.txt", "42\n", "S02v.txt", "7\n"},
+    {"past_16_bits", "", "$S0;70000;65536\n", "S01v.txt", "70000\n", "S02v.txt", "65536\n"},
+    {"largest_counts", "", "$S0;4294967295;4294967295\n", "S01v.txt", "4294967295\n",
+     "S02v.txt", "4294967295\n"},
+    {"largest_counts_scaled", "S01;Heat;800\nS02;Cold;2000\n", "$S0;4294967295;4294967295\n",
+     "Heatv.txt", "5368709118\n", "Coldv.txt", "2147483647\n"},
+};
+
+class S0Counts : public S0Line, public ::testing::WithParamInterface<CountCase> {};
+
+TEST_P(S0Counts, ReachTheValueFilesWhole) {
+  const CountCase &c = GetParam();
+  prepare(c.config);
+  receive(c.line);
+  EXPECT_EQ(out(c.file1), c.value1);
+  EXPECT_EQ(out(c.file2), c.value2);
 }
+
+INSTANTIATE_TEST_SUITE_P(Cases, S0Counts, ::testing::ValuesIn(kCountCases),
+                         [](const ::testing::TestParamInfo<CountCase> &info) {
+                           return std::string(info.param.name);
+                         });
 
 TEST_F(S0Line, MissingThirdFieldLeavesTheS02FileUntouched) {
   prepare("");

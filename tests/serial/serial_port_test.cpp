@@ -1,5 +1,6 @@
 // Serial link: terminal settings, send_command and receive_line against a pseudo-terminal.
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <termios.h>
@@ -182,18 +183,46 @@ TEST_F(SerialTest, AdapterLossEndsTheProcessNamingTheDevice) {
       ::testing::ExitedWithCode(255), "/dev/test-serial: ");
 }
 
-TEST_F(SerialTest, ReadErrorEndsTheProcessNamingTheDevice) {
+// How the adapter's descriptor fails, and what the logger's last words say.
+struct LossCase {
+  const char *name;
+  int (*make_fd)(int slave);  // the descriptor read from, given the pty's side
+  const char *message;        // perror text (a regular expression)
+};
+
+const LossCase kLossCases[] = {
+    // An unplugged serial device hangs up: its reads return 0, as /dev/null's do.
+    {"hang_up", [](int) { return open("/dev/null", O_RDONLY); },
+     "/dev/test-serial: No such device\n"},
+    {"descriptor_no_longer_open",
+     [](int slave) {
+       const int fd = dup(slave);
+       close(fd);  // EBADF
+       return fd;
+     },
+     "/dev/test-serial: Bad file descriptor\n"},
+};
+
+void PrintTo(const LossCase &c, std::ostream *os) { *os << c.name; }
+
+class SerialLoss : public SerialTest, public ::testing::WithParamInterface<LossCase> {};
+
+TEST_P(SerialLoss, EndsTheProcessNamingTheDeviceAndTheCause) {
 #ifdef KELVINLOG_EMULATED
   GTEST_SKIP() << "a threadsafe death test re-executes the binary, which qemu-user cannot";
 #endif
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   EXPECT_EXIT(
       {
-        ctx_->fd = dup(pty_.slave());
-        close(ctx_->fd);  // no longer open: EBADF
+        ctx_->fd = GetParam().make_fd(pty_.slave());
         receive_line(ctx_.get());
       },
-      ::testing::ExitedWithCode(255), "/dev/test-serial: Bad file descriptor");
+      ::testing::ExitedWithCode(255), GetParam().message);
 }
+
+INSTANTIATE_TEST_SUITE_P(Cases, SerialLoss, ::testing::ValuesIn(kLossCases),
+                         [](const ::testing::TestParamInfo<LossCase> &info) {
+                           return std::string(info.param.name);
+                         });
 
 }  // namespace
