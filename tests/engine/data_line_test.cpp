@@ -1,4 +1,4 @@
-// Tests of the data frame check: checksum, cut, error record in err.txt.
+// Tests of the data line's frame step: frame token, checksum flag, cut, error record in err.txt.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -6,12 +6,17 @@
 #include <memory>
 #include <string>
 
-#include "decode/frame.h"
-#include "engine/poll_context.h"
+#include "engine/data_line.h"
+#include "core/poll_context.h"
+#include "core/text.h"
 #include "serial/protocol.h"
 #include "support/test_support.h"
 
 namespace {
+
+
+using namespace core;
+using serial::split_line;
 
 constexpr std::time_t kMarch7 = 1772892309;  // 2026-03-07 14:05:09 UTC
 constexpr const char *kRom = "28FF4A6B011603C1";
@@ -32,7 +37,7 @@ class Frame : public ::testing::Test {
   void check(const std::string &line) {
     copy_bounded(ctx->line.data(), kLineSize, line.c_str(), kLineSize - 1);
     split_line(ctx.get());
-    check_frame(ctx.get());
+    engine::check_data_frame(ctx.get());
   }
   std::string err_log() const { return testsupport::read_file(dir.file("err.txt")); }
 
@@ -41,7 +46,7 @@ class Frame : public ::testing::Test {
 };
 
 struct FrameCase {
-  const char *what;
+  const char *name;
   const char *line;
   int crc;
   const char *frame;  // rxa[2] after the check
@@ -78,13 +83,14 @@ class FrameTable : public Frame, public ::testing::WithParamInterface<FrameCase>
 TEST_P(FrameTable, CheckAndCut) {
   const FrameCase &c = GetParam();
   check(c.line);
-  ASSERT_NE(ctx->rxa[2], nullptr) << c.what;
-  EXPECT_EQ(ctx->crc, c.crc) << c.what;
-  EXPECT_STREQ(ctx->rxa[2], c.frame) << c.what;
-  EXPECT_FALSE(testsupport::file_exists(dir.file("err.txt"))) << c.what;
+  ASSERT_NE(ctx->rxa[2], nullptr) ;
+  EXPECT_EQ(ctx->crc, c.crc) ;
+  EXPECT_STREQ(ctx->rxa[2], c.frame) ;
+  EXPECT_FALSE(testsupport::path_exists(dir.file("err.txt"))) ;
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, FrameTable, ::testing::ValuesIn(kFrameCases));
+INSTANTIATE_TEST_SUITE_P(Table, FrameTable, ::testing::ValuesIn(kFrameCases),
+                         testsupport::CaseName());
 
 TEST_F(Frame, BadChecksumLogsOneRecordAndKeepsTheFrameWhole) {
   check("0;o;50 05 4B 46 7F FF 0C 10 1C 9D 7\n");
@@ -114,9 +120,7 @@ TEST_F(Frame, LongRecordIsWrittenWhole) {
 }
 
 TEST_F(Frame, UnwritableErrorLogEndsTheProcess) {
-#ifdef KELVINLOG_EMULATED
-  GTEST_SKIP() << "fork death tests hang under qemu-user on the build machines";
-#endif
+  SKIP_UNLESS_FORK_WORKS();
   const std::string missing = dir.file("missing");
   copy_bounded(ctx->outdir.data(), kDirSize, (missing + "/").c_str(), kDirSize - 1);
   EXPECT_EXIT(check("0;o;50 05 4B 46 7F FF 0C 10 1C 9D 7\n"), ::testing::ExitedWithCode(255),

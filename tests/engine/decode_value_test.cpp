@@ -1,14 +1,17 @@
-// Tests of the temperature decoder and the decoder choice.
+// Tests of the decoder choice of a data line, its value text and its traces.
 #include <gtest/gtest.h>
 
 #include <memory>
 #include <string>
 
-#include "decode/temperature.h"
-#include "engine/poll_context.h"
+#include "engine/data_line.h"
+#include "core/poll_context.h"
+#include "core/text.h"
 #include "support/test_support.h"
 
 namespace {
+
+using namespace core;
 
 class Temperature : public ::testing::Test {
  protected:
@@ -23,28 +26,27 @@ class Temperature : public ::testing::Test {
     copy_bounded(ctx->value.data(), kValueSize, "stale", kValueSize - 1);
   }
   std::string decode_captured() {
-    testing::internal::CaptureStdout();
-    decode(ctx.get());
-    return testing::internal::GetCapturedStdout();
+    return testsupport::capture_stdout([this] { engine::decode_value(ctx.get()); });
   }
   std::unique_ptr<PollContext> ctx = std::make_unique<PollContext>();
 };
 
 struct TempCase {
+  const char *name;
   const char *id;
   const char *frame;
   const char *value;
 };
 
 const TempCase kTempCases[] = {
-    {"28FF4A6B011603C1", "50 05 4B 46 7F FF 0C 10 1C ", "85.000"},
-    {"28FF4A6B011603C1", "5E FF 00 00 00 00 00 00 00 ", "-10.125"},
-    {"28FF4A6B011603C1", "00 80 FF FF FF FF FF FF FF ", "-2048.000"},
-    {"28FF4A6B011603C1", "00 00 12 34 56 78 9A BC DE ", "0.000"},
-    {"28FF4A6B011603C1", "f8 ff 00 00 00 00 00 00 00 ", "-0.500"},
-    {"10A1B2C3D4E5F601", "AA 00 00 00 00 00 00 00 00 ", "85.0"},
-    {"10A1B2C3D4E5F601", "FF FF 00 00 00 00 00 00 00 ", "-0.5"},
-    {"10A1B2C3D4E5F601", "31 00 4B 46 7F FF 0C 10 1C ", "24.5"},
+    {"f28_85", "28FF4A6B011603C1", "50 05 4B 46 7F FF 0C 10 1C ", "85.000"},
+    {"f28_negative", "28FF4A6B011603C1", "5E FF 00 00 00 00 00 00 00 ", "-10.125"},
+    {"f28_lowest", "28FF4A6B011603C1", "00 80 FF FF FF FF FF FF FF ", "-2048.000"},
+    {"f28_zero", "28FF4A6B011603C1", "00 00 12 34 56 78 9A BC DE ", "0.000"},
+    {"f28_lower_case", "28FF4A6B011603C1", "f8 ff 00 00 00 00 00 00 00 ", "-0.500"},
+    {"f10_85", "10A1B2C3D4E5F601", "AA 00 00 00 00 00 00 00 00 ", "85.0"},
+    {"f10_minus_half", "10A1B2C3D4E5F601", "FF FF 00 00 00 00 00 00 00 ", "-0.5"},
+    {"f10_24_5", "10A1B2C3D4E5F601", "31 00 4B 46 7F FF 0C 10 1C ", "24.5"},
 };
 
 class TemperatureTable : public Temperature, public ::testing::WithParamInterface<TempCase> {};
@@ -54,11 +56,10 @@ TEST_P(TemperatureTable, ValueText) {
   answer(c.id, c.frame);
   EXPECT_EQ(decode_captured(), "");
   EXPECT_STREQ(ctx->value.data(), c.value) << c.id << " " << c.frame;
-  double celsius = 0.0;
-  ASSERT_TRUE(temperature_of(ctx.get(), &celsius));
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, TemperatureTable, ::testing::ValuesIn(kTempCases));
+INSTANTIATE_TEST_SUITE_P(Table, TemperatureTable, ::testing::ValuesIn(kTempCases),
+                         testsupport::CaseName());
 
 TEST_F(Temperature, BadFrameGivesNoValue) {
   answer("28FF4A6B011603C1", "50 05 4B 46 7F FF 0C 10 1C 9D 7", CRC_BAD);
@@ -71,8 +72,6 @@ TEST_F(Temperature, OtherFamilyGivesNoValue) {
     answer(id, "50 05 4B 46 7F FF 0C 10 1C ");
     EXPECT_EQ(decode_captured(), "") << id;
     EXPECT_STREQ(ctx->value.data(), "") << id;
-    double celsius = 0.0;
-    EXPECT_FALSE(temperature_of(ctx.get(), &celsius)) << id;
   }
 }
 
@@ -86,8 +85,20 @@ TEST_F(Temperature, ModuleWithBadFrameGetsNoValue) {
 TEST_F(Temperature, GoodFrameWithModelGoesToTheModuleDecoder) {
   copy_bounded(ctx->qvm.data(), kQvmSize, "QV-S0", kQvmSize - 1);
   answer("28FF4A6B011603C1", "10 27 00 00 64 00 00 80 00 ");
-  decode_captured();
+  EXPECT_EQ(decode_captured(),
+            "QV-S0, rxas=10000;100;1\ncounter [Wh]; consumption[Wh]; limit/LED\n");
   EXPECT_STREQ(ctx->value.data(), "10000;100;1\ncounter [Wh]; consumption[Wh]; limit/LED");
+  ctx->quiet = 1;
+  answer("28FF4A6B011603C1", "10 27 00 00 64 00 00 80 00 ");
+  EXPECT_EQ(decode_captured(), "") << "quiet";
+  EXPECT_STREQ(ctx->value.data(), "10000;100;1\ncounter [Wh]; consumption[Wh]; limit/LED");
+}
+
+TEST_F(Temperature, UnknownModelGetsNoValueAndNoLine) {
+  copy_bounded(ctx->qvm.data(), kQvmSize, "QV-X", kQvmSize - 1);
+  answer("28FF4A6B011603C1", "10 27 00 00 64 00 00 80 00 ");
+  EXPECT_EQ(decode_captured(), "");
+  EXPECT_STREQ(ctx->value.data(), "");
 }
 
 TEST_F(Temperature, DebugTrace) {

@@ -13,10 +13,14 @@
 #include <vector>
 
 #include "engine/main_loop.h"
-#include "engine/poll_context.h"
+#include "core/poll_context.h"
+#include "core/text.h"
 #include "support/test_support.h"
 
 namespace enginetest {
+
+using namespace core;
+using namespace engine;
 
 constexpr std::time_t kDay = 86400;
 constexpr std::time_t kNoon = 20000 * kDay + 43200;
@@ -36,15 +40,13 @@ inline std::string sensor_id(int i) {
 }
 
 inline int occurrences(const std::string &text, const std::string &needle) {
-  int n = 0;
-  for (auto p = text.find(needle); p != std::string::npos; p = text.find(needle, p + 1)) ++n;
-  return n;
+  return testsupport::count_of(text, needle);
 }
 
 class EngineTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    testing::internal::CaptureStdout();
+    stdout_.start();
     ASSERT_GE(pty_.slave(), 0);
     set_config("");
     testsupport::prepare_context(ctx_.get(), out_.path(), pty_.slave());
@@ -52,7 +54,7 @@ class EngineTest : public ::testing::Test {
   }
   void TearDown() override {
     testsupport::FakeClock::uninstall();
-    testing::internal::GetCapturedStdout();
+    stdout_.stop();
   }
 
   PollContext *ctx() { return ctx_.get(); }
@@ -64,14 +66,12 @@ class EngineTest : public ::testing::Test {
     return testsupport::read_file(out_.file(name));
   }
   bool out_exists(const std::string &name) const {
-    return testsupport::file_exists(out_.file(name));
+    return testsupport::path_exists(out_.file(name));
   }
 
   // Standard output since the last call.
   std::string take_stdout() {
-    std::string s = testing::internal::GetCapturedStdout();
-    testing::internal::CaptureStdout();
-    return s;
+    return stdout_.take();
   }
 
   void pass(int n = 1) {
@@ -79,20 +79,7 @@ class EngineTest : public ::testing::Test {
   }
 
   // The adapter sends `text`; returns once all of it can be read.
-  void adapter_sends(const std::string &text) {
-    pty_.send(text);
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
-    for (;;) {
-      int ready = 0;
-      if (ioctl(pty_.slave(), FIONREAD, &ready) == 0 &&
-          static_cast<std::size_t>(ready) >= text.size()) {
-        return;
-      }
-      ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "pty did not deliver";
-      pollfd p{pty_.slave(), POLLIN, 0};
-      poll(&p, 1, 1);
-    }
-  }
+  void adapter_sends(const std::string &text) { pty_.send_ready(text); }
 
   // The adapter sends one line, and the next pass takes it.
   void answer(const std::string &line) {
@@ -135,6 +122,7 @@ class EngineTest : public ::testing::Test {
     ctx()->rxz = 101;
   }
 
+  testsupport::StdoutCapture stdout_;
   testsupport::TempDir work_;
   testsupport::TempDir out_;
   testsupport::ChdirGuard cwd_{work_.path()};

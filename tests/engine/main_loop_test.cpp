@@ -3,7 +3,7 @@
 #include <ctime>
 #include <string>
 
-#include "engine/clock.h"
+#include "core/clock.h"
 #include "engine_fixture.h"
 
 namespace enginetest {

@@ -1,4 +1,4 @@
-// Tests of the S0 channels: scaling to Wh, configured names and rates, value files.
+// Tests of the S0 line: configured names and rates, table entries, value files.
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
@@ -7,48 +7,17 @@
 #include <memory>
 #include <string>
 
-#include "decode/s0.h"
-#include "engine/poll_context.h"
+#include "engine/s0_line.h"
+#include "core/poll_context.h"
+#include "core/text.h"
 #include "serial/protocol.h"
 #include "support/test_support.h"
 
 namespace {
 
-struct ScaleCase {
-  std::uint32_t count;
-  std::int32_t imp;
-  std::uint64_t wh;
-};
-
-const ScaleCase kScaleCases[] = {
-    {1001, 1000, 1001},
-    {1001, 2000, 500},
-    {1001, 800, 1251},
-    {3, 800, 3},
-    {7, 500, 14},
-    {12345, 2500, 4938},
-    {5000000, 10000, 500000},
-    {5000000, 250, 20000000},
-    {4294967295u, 1000, 4294967295u},
-    {4294967295u, 2000, 2147483647u},
-    {4294967295u, 800, 5368709118u},
-    {4294967295u, 500, 8589934590u},
-    {4294967295u, 250, 17179869180u},
-    {4294967295u, 1, 4294967295000u},
-    {4294967295u, 2147483647, 2000},
-    {1001, 0, 1001},
-    {1001, -800, 1001},
-    {0, 800, 0},
-};
-
-class S0Scale : public ::testing::TestWithParam<ScaleCase> {};
-
-TEST_P(S0Scale, ToWattHours) {
-  const ScaleCase &c = GetParam();
-  EXPECT_EQ(scale_to_wh(c.count, c.imp), c.wh) << c.count << " at " << c.imp;
-}
-
-INSTANTIATE_TEST_SUITE_P(Table, S0Scale, ::testing::ValuesIn(kScaleCases));
+using namespace core;
+using engine::handle_s0_line;
+using serial::split_line;
 
 class S0Line : public ::testing::Test {
  protected:
@@ -90,7 +59,7 @@ TEST_F(S0Line, DefaultsWithoutConfiguration) {
 }
 
 struct ChannelCase {
-  const char *what;
+  const char *name;
   const char *config;
   const char *file1;  // S01 value file and its content for the count 1001
   const char *value1;
@@ -122,13 +91,14 @@ TEST_P(S0Channels, NamesRatesAndFiles) {
   const ChannelCase &c = GetParam();
   prepare(c.config);
   receive("$S0;1001;4000\n");
-  EXPECT_EQ(out(c.file1), c.value1) << c.what;
-  EXPECT_EQ(out(c.file2), c.value2) << c.what;
-  EXPECT_STREQ(ctx->table.ids[3].data(), "S01") << c.what;
-  EXPECT_STREQ(ctx->table.ids[4].data(), "S02") << c.what;
+  EXPECT_EQ(out(c.file1), c.value1) << c.name;
+  EXPECT_EQ(out(c.file2), c.value2) << c.name;
+  EXPECT_STREQ(ctx->table.ids[3].data(), "S01") << c.name;
+  EXPECT_STREQ(ctx->table.ids[4].data(), "S02") << c.name;
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, S0Channels, ::testing::ValuesIn(kChannelCases));
+INSTANTIATE_TEST_SUITE_P(Table, S0Channels, ::testing::ValuesIn(kChannelCases),
+                         testsupport::CaseName());
 
 TEST_F(S0Line, LeadingZerosInTheCounts) {
   prepare("");
@@ -173,21 +143,19 @@ TEST_F(S0Line, NameWithASlashFallsBackToTheKey) {
     SCOPED_TRACE(c.config);
     prepare(c.config);
     copy_bounded(ctx->outdir.data(), kDirSize, (outdir + "/").c_str(), kDirSize - 1);
-    testing::internal::CaptureStdout();
+    testsupport::start_stdout_capture();
     receive("$S0;1001;4000\n");
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), c.status);
+    EXPECT_EQ(testsupport::captured_stdout(), c.status);
     EXPECT_STREQ(ctx->s0_names[0].data(), c.stem1);
     EXPECT_STREQ(ctx->s0_names[1].data(), c.stem2);
     EXPECT_EQ(out("out/" + std::string(c.stem1) + "v.txt"), "1251\n");
     EXPECT_EQ(out("out/" + std::string(c.stem2) + "v.txt"), "8000\n");
   }
-  EXPECT_FALSE(testsupport::file_exists(dir.file("upv.txt")));
+  EXPECT_FALSE(testsupport::path_exists(dir.file("upv.txt")));
 }
 
 TEST_F(S0Line, UnwritableOutputDirectoryEndsTheProcess) {
-#ifdef KELVINLOG_EMULATED
-  GTEST_SKIP() << "fork death tests hang under qemu-user on the build machines";
-#endif
+  SKIP_UNLESS_FORK_WORKS();
   prepare("");
   const std::string missing = dir.file("missing");
   copy_bounded(ctx->outdir.data(), kDirSize, (missing + "/").c_str(), kDirSize - 1);

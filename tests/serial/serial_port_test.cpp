@@ -10,12 +10,16 @@
 #include <memory>
 #include <string>
 
-#include "engine/poll_context.h"
+#include "core/poll_context.h"
+#include "core/text.h"
 #include "serial/protocol.h"
 #include "serial/serial_port.h"
 #include "support/test_support.h"
 
 namespace {
+
+using namespace core;
+using namespace serial;
 
 using testsupport::PtyPair;
 using testsupport::TempDir;
@@ -90,56 +94,56 @@ TEST_F(SerialTest, DeviceIsInLineModeWithoutEchoOrTranslation) {
 
 TEST_F(SerialTest, SendEchoesThenWritesExactBytes) {
   set_command(ctx_.get(), kCmdLampOn);
-  testing::internal::CaptureStdout();
+  testsupport::start_stdout_capture();
   send_command(ctx_.get());
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "o$L+\n");
+  EXPECT_EQ(testsupport::captured_stdout(), "o$L+\n");
   EXPECT_EQ(adapter_got(pty_, 4), "$L+\n");
 }
 
 TEST_F(SerialTest, NothingWaitingIsSilent) {
-  testing::internal::CaptureStdout();
+  testsupport::start_stdout_capture();
   EXPECT_FALSE(receive_line(ctx_.get()));
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+  EXPECT_EQ(testsupport::captured_stdout(), "");
 }
 
 TEST_F(SerialTest, RetryLineIsAnsweredWithALineFeed) {
   adapter_sends("4;??;\n");
-  testing::internal::CaptureStdout();
+  testsupport::start_stdout_capture();
   EXPECT_FALSE(receive_line(ctx_.get()));
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "retry 4;??;\n");
+  EXPECT_EQ(testsupport::captured_stdout(), "retry 4;??;\n");
   EXPECT_EQ(adapter_got(pty_, 1), "\n");
 }
 
 TEST_F(SerialTest, LineAfterARetryIsDroppedThenReadingGoesOn) {
   adapter_sends("4;??;\n5;o;LOST\n");
-  testing::internal::CaptureStdout();
+  testsupport::start_stdout_capture();
   EXPECT_FALSE(receive_line(ctx_.get()));
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "retry 4;??;\n");
+  EXPECT_EQ(testsupport::captured_stdout(), "retry 4;??;\n");
 
   adapter_sends("4;o;??\n5;o;LOST\n6;o;KEPT\n");
-  testing::internal::CaptureStdout();
+  testsupport::start_stdout_capture();
   EXPECT_TRUE(receive_line(ctx_.get()));
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "retry 4;o;??\ni6;o;KEPT\n");
+  EXPECT_EQ(testsupport::captured_stdout(), "retry 4;o;??\ni6;o;KEPT\n");
   EXPECT_EQ(line(), "6;o;KEPT\n");
   EXPECT_EQ(adapter_got(pty_, 2), "\n\n");
 }
 
 TEST_F(SerialTest, OverlongLineComesInTwoParts) {
   adapter_sends(std::string(300, 'A') + "\n");
-  testing::internal::CaptureStdout();
+  testsupport::start_stdout_capture();
   ASSERT_TRUE(receive_line(ctx_.get()));
   EXPECT_EQ(line(), std::string(255, 'A'));
   ASSERT_TRUE(receive_line(ctx_.get()));
   EXPECT_EQ(line(), std::string(45, 'A') + "\n");
-  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+  EXPECT_EQ(testsupport::captured_stdout(),
             "i" + std::string(255, 'A') + "i" + std::string(45, 'A') + "\n");
 }
 
 TEST_F(SerialTest, CarriageReturnIsKept) {
   adapter_sends("7;o;28FF4A1B02170312\r\n");
-  testing::internal::CaptureStdout();
+  testsupport::start_stdout_capture();
   ASSERT_TRUE(receive_line(ctx_.get()));
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "i7;o;28FF4A1B02170312\r\n");
+  EXPECT_EQ(testsupport::captured_stdout(), "i7;o;28FF4A1B02170312\r\n");
   EXPECT_EQ(line(), "7;o;28FF4A1B02170312\r\n");
 }
 
@@ -160,18 +164,16 @@ TEST_F(SerialTest, DebugTraceMarksTheAwaitedDevice) {
     SCOPED_TRACE(c.eep);
     ctx_->eep = c.eep;
     adapter_sends("3;o;X\n");
-    testing::internal::CaptureStdout();
+    testsupport::start_stdout_capture();
     EXPECT_TRUE(receive_line(ctx_.get()));
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), c.trace);
+    EXPECT_EQ(testsupport::captured_stdout(), c.trace);
   }
 }
 
 // The child of a threadsafe death test builds its own pseudo-terminal, so the
 // master it closes is the only one of that pair.
 TEST_F(SerialTest, AdapterLossEndsTheProcessNamingTheDevice) {
-#ifdef KELVINLOG_EMULATED
-  GTEST_SKIP() << "a threadsafe death test re-executes the binary, which qemu-user cannot";
-#endif
+  SKIP_THREADSAFE_DEATH_TEST_IF_EMULATED();
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   EXPECT_EXIT(
       {
@@ -183,9 +185,7 @@ TEST_F(SerialTest, AdapterLossEndsTheProcessNamingTheDevice) {
 }
 
 TEST_F(SerialTest, ReadErrorEndsTheProcessNamingTheDevice) {
-#ifdef KELVINLOG_EMULATED
-  GTEST_SKIP() << "a threadsafe death test re-executes the binary, which qemu-user cannot";
-#endif
+  SKIP_THREADSAFE_DEATH_TEST_IF_EMULATED();
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   EXPECT_EXIT(
       {

@@ -1,0 +1,72 @@
+// Standard output through a pipe and dup2.
+#include "support/capture.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+
+namespace testsupport {
+
+StdoutCapture::~StdoutCapture() {
+  if (active()) stop();
+}
+
+void StdoutCapture::start() {
+  if (active()) return;
+  std::fflush(stdout);
+  int fds[2];
+  if (pipe2(fds, O_CLOEXEC) != 0) return;
+  saved_ = fcntl(1, F_DUPFD_CLOEXEC, 3);
+  dup2(fds[1], 1);  // the copy at 1 is inherited by children, as standard output is
+  close(fds[1]);
+  read_end_ = fds[0];
+  text_.clear();
+  reader_ = std::thread([this] {
+    char buf[4096];
+    for (;;) {
+      const ssize_t n = read(read_end_, buf, sizeof buf);
+      if (n > 0) {
+        text_.append(buf, static_cast<std::size_t>(n));
+      } else if (n < 0 && errno == EINTR) {
+        continue;
+      } else {
+        break;  // every writer has closed its end
+      }
+    }
+  });
+}
+
+std::string StdoutCapture::stop() {
+  if (!active()) return "";
+  std::fflush(stdout);
+  dup2(saved_, 1);
+  close(saved_);
+  saved_ = -1;
+  reader_.join();
+  close(read_end_);
+  read_end_ = -1;
+  std::string out;
+  out.swap(text_);
+  return out;
+}
+
+std::string StdoutCapture::take() {
+  std::string out = stop();
+  start();
+  return out;
+}
+
+namespace {
+StdoutCapture &process_capture() {
+  static StdoutCapture capture;
+  return capture;
+}
+}  // namespace
+
+void start_stdout_capture() { process_capture().start(); }
+
+std::string captured_stdout() { return process_capture().stop(); }
+
+}  // namespace testsupport
