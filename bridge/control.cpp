@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include <sys/stat.h>
+
 #include "bridge/files.h"
 #include "bridge/limits.h"
 
@@ -56,7 +58,11 @@ bool write_switch(int dirfd, const char *label, char state, bool &changed, const
   }
   const char wanted[2] = {state, '\n'};
   if (r == ReadResult::kOk && len == 2 && std::memcmp(text, wanted, 2) == 0) return true;
-  const int rc = replace_file_at(dirfd, name, wanted, sizeof wanted, default_file_mode());
+  // The logger opens a control file for reading and writing, and one it cannot
+  // open that way counts as absent: the file is readable and writable by its
+  // group (the logger's, as the output directory is setgid) whatever the umask.
+  const mode_t mode = default_file_mode() | S_IRGRP | S_IWGRP;
+  const int rc = replace_file_at(dirfd, name, wanted, sizeof wanted, mode);
   if (rc != 0) {
     why = std::strerror(rc);
     return false;

@@ -31,8 +31,10 @@ char control_switch_state(const char *text, std::size_t len);
 // Writes "<label>o.txt" in the directory `dirfd` to hold `state` and a line
 // feed, through a temporary file and rename(). Refuses (false, reason in
 // `why`) a control file that is not a regular file or holds a pending bus
-// reset or configuration string. `changed` tells whether a write was made
-// (false when the file already holds the state).
+// reset or configuration string. The file is readable and writable by its
+// group whatever the umask, so that the logger can rewrite it. `changed`
+// tells whether a write was made (false when the file already holds the
+// state).
 bool write_switch(int dirfd, const char *label, char state, bool &changed, const char *&why);
 
 }  // namespace bridge

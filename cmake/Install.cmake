@@ -6,9 +6,13 @@
 # tmpfiles.d entries that make its user and directories, its settings in
 # <sysconfdir>/default/kelvinlog, the example configuration, the logrotate
 # entry, and in the documentation directory an example udev rule and the
-# recipes of contrib/. Every path written into these files follows the
-# install prefix. Every rule belongs to the component "kelvinlog" (the bridge's
-# to "kelvinlog-bridge"), so `cmake --install build --component kelvinlog`
+# recipes of contrib/. With the bridge built: the bridge, its manual page, its
+# unit, the sysusers.d entry of its user and its settings in
+# <sysconfdir>/default/kelvinlog-bridge. Every path written into these files
+# follows the install prefix, except the state directories below /var/lib,
+# which systemd gives the units (StateDirectory=) under any prefix. The
+# logger's rules belong to the component "kelvinlog", the bridge's to
+# "kelvinlog-bridge", so `cmake --install build --component kelvinlog`
 # installs the logger alone. The adapter stand-in is a developer tool and is
 # never installed.
 
@@ -45,8 +49,13 @@ install(FILES ${KELVINLOG_CONFIGURED_DIR}/kelvinlog.tmpfiles
 
 # Files below <sysconfdir> belong to the operator once they exist: a later
 # `cmake --install` leaves them as they are. (The package build installs into
-# an empty tree, and dpkg keeps them as conffiles.)
+# an empty tree, and dpkg keeps them as conffiles.) The component is the third
+# argument, "kelvinlog" without one.
 function(kelvinlog_install_config source target)
+  set(component kelvinlog)
+  if(ARGC GREATER 2)
+    set(component ${ARGV2})
+  endif()
   get_filename_component(dir ${target} DIRECTORY)
   get_filename_component(name ${target} NAME)
   # file(INSTALL) puts DESTDIR in front of the destination itself.
@@ -56,7 +65,7 @@ function(kelvinlog_install_config source target)
     else()
       file(INSTALL \"${source}\" DESTINATION \"${dir}\" RENAME \"${name}\"
            PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
-    endif()" COMPONENT kelvinlog)
+    endif()" COMPONENT ${component})
 endfunction()
 set(etc ${CMAKE_INSTALL_FULL_SYSCONFDIR})
 kelvinlog_install_config(${KELVINLOG_CONFIGURED_DIR}/kelvinlog.default ${etc}/default/kelvinlog)
@@ -70,3 +79,21 @@ install(FILES ${KELVINLOG_PACKAGING_DIR}/kelvinlog-config.txt
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/contrib/
         DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples/contrib
         FILE_PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ COMPONENT kelvinlog)
+
+# --- kelvinlog-bridge (component kelvinlog-bridge) ----------------------------
+if(TARGET kelvinlog-bridge)
+  configure_file(${KELVINLOG_PACKAGING_DIR}/kelvinlog-bridge.service.in
+                 ${KELVINLOG_CONFIGURED_DIR}/kelvinlog-bridge.service @ONLY)
+  configure_file(${KELVINLOG_PACKAGING_DIR}/kelvinlog-bridge.1 ${PROJECT_BINARY_DIR}/kelvinlog-bridge.1
+                 COPYONLY)
+  install(TARGETS kelvinlog-bridge RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
+          COMPONENT kelvinlog-bridge)
+  install(FILES ${KELVINLOG_PACKAGING_DIR}/kelvinlog-bridge.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1
+          COMPONENT kelvinlog-bridge)
+  install(FILES ${KELVINLOG_CONFIGURED_DIR}/kelvinlog-bridge.service
+          DESTINATION ${KELVINLOG_SYSTEMD_UNITDIR} COMPONENT kelvinlog-bridge)
+  install(FILES ${KELVINLOG_PACKAGING_DIR}/kelvinlog-bridge.sysusers
+          DESTINATION ${KELVINLOG_SYSUSERSDIR} RENAME kelvinlog-bridge.conf COMPONENT kelvinlog-bridge)
+  kelvinlog_install_config(${KELVINLOG_PACKAGING_DIR}/kelvinlog-bridge.default
+                           ${etc}/default/kelvinlog-bridge kelvinlog-bridge)
+endif()

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Builds the Debian packages of kelvinlog into dist/: for amd64, arm64 and
-# armhf by default, or for the architectures named.
+# Builds the Debian packages of kelvinlog into dist/: kelvinlog (the logger)
+# and kelvinlog-bridge (the bridge), with their -dbgsym packages, for amd64,
+# arm64 and armhf by default, or for the architectures named.
 #
 #   scripts/build-packages.sh [arch...]
 #
@@ -9,9 +10,13 @@
 # dpkg-buildpackage -a<arch> -Pcross,nocheck. The build runs in a copy of the
 # tree under /tmp, so the checkout stays clean and nothing is written beside
 # it (dpkg-buildpackage puts its results into the parent directory).
-# Needs: debhelper, dpkg-dev, cmake, g++, and for the tests libgtest-dev,
-# libgmock-dev, python3, inotify-tools; for the cross builds
-# crossbuild-essential-arm64 and crossbuild-essential-armhf.
+# Needs: debhelper, dpkg-dev, cmake, g++, libmosquitto-dev, nlohmann-json3-dev,
+# pkgconf, and for the tests libgtest-dev, libgmock-dev, python3,
+# inotify-tools, mosquitto, mosquitto-clients, prometheus-node-exporter; for
+# a cross build to <arch> crossbuild-essential-<arch> and, of the target's
+# architecture (dpkg --add-architecture <arch>), libmosquitto-dev:<arch>,
+# pkgconf:<arch> and libstdc++6:<arch>. dpkg-buildpackage names what is
+# missing.
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")/.." && pwd)

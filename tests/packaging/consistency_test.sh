@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Facts that several files of the tree must agree on.
 #
-#   consistency_test.sh SOURCE_DIR PROJECT_VERSION CONFIGURED_DIR
+#   consistency_test.sh SOURCE_DIR PROJECT_VERSION CONFIGURED_DIR [LOGGER]
 set -euo pipefail
-src=$1 version=$2 conf=$3
+src=$1 version=$2 conf=$3 logger=${4:-}
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
 # One version: the project's, in the package's changelog and the manual page.
@@ -39,4 +39,72 @@ rule=$src/packaging/60-kelvinlog-adapter.rules
 grep -q 'ENV{ID_MM_DEVICE_IGNORE}="1"' "$rule" || fail "udev rule lacks ID_MM_DEVICE_IGNORE"
 grep -q 'SYMLINK+="kelvinlog-adapter"' "$rule" || fail "udev rule gives no stable name"
 ! grep -rq 'rules.d' "$src/cmake/Install.cmake" "$src/debian/"*.install || fail "the udev rule is installed active"
+# --- kelvinlog-bridge -----------------------------------------------------------
+grep -q "^\.TH KELVINLOG-BRIDGE 1 [^ ]* \"kelvinlog $version\"" "$src/packaging/kelvinlog-bridge.1" ||
+  fail "the bridge's manual page names another version"
+
+# Its own binary package needs the logger of the same build (the same file
+# shapes, the logger's group and directories); the logger needs nothing of
+# the bridge.
+stanza() { awk -v p="$1" '/^Package: / { on = ($2 == p) } on' "$src/debian/control"; }
+stanza kelvinlog-bridge | grep -qE '^Depends:.*kelvinlog \(= \$\{binary:Version\}\)' ||
+  fail "kelvinlog-bridge does not depend on the logger of the same version"
+! stanza kelvinlog | grep -qiE 'mosquitto|json' || fail "the logger's package names the bridge's dependencies"
+# The package's library dependencies come from the binary (dh_shlibdeps).
+if [ -n "$logger" ]; then
+  ! readelf -d "$logger" | grep NEEDED | grep -q mosquitto || fail "the logger is linked with libmosquitto"
+fi
+
+# Users and groups: the unit's user is the one sysusers.d makes, with the
+# logger's group as a supplementary group, which owns the setgid and
+# group-writable output directory.
+sysusers_user() { sed -n 's/^u \([^ ]*\) .*/\1/p' "$1"; }
+logger_user=$(sysusers_user "$src/packaging/kelvinlog.sysusers")
+bridge_user=$(sysusers_user "$src/packaging/kelvinlog-bridge.sysusers")
+[ -n "$logger_user" ] && [ -n "$bridge_user" ] || fail "a sysusers.d entry makes no user"
+grep -qx "m $bridge_user $logger_user" "$src/packaging/kelvinlog-bridge.sysusers" ||
+  fail "$bridge_user is not made a member of $logger_user"
+outdir=$(awk -v g="$logger_user" '$1 == "d" && $5 == g && $2 ~ /^\/var\// { print $2 " " $3 }' \
+           "$conf/kelvinlog.tmpfiles")
+read -r outdir outmode <<<"$outdir"
+[ -n "$outdir" ] || fail "no output directory in the logger's tmpfiles.d entry"
+(( (8#$outmode & 8#2020) == 8#2020 )) || fail "output directory mode $outmode: not setgid and group-writable"
+config=$(sed -n 's/^z \([^ ]*kelvinlog-config\.txt\) .*/\1/p' "$conf/kelvinlog.tmpfiles")
+[ -n "$config" ] || fail "no configuration file in the logger's tmpfiles.d entry"
+
+bunit=$conf/kelvinlog-bridge.service
+if [ -f "$bunit" ]; then
+  key() { sed -n "s/^$1=//p" "$bunit"; }
+  [ "$(key User)" = "$bridge_user" ] || fail "the bridge's unit runs as '$(key User)', not $bridge_user"
+  [ "$(key Group)" = "$bridge_user" ] || fail "the bridge's unit runs in group '$(key Group)'"
+  [ "$(key SupplementaryGroups)" = "$logger_user" ] ||
+    fail "the bridge's unit lacks the supplementary group $logger_user"
+  # The directories it reads are the logger's, as the logger's package makes them.
+  exec_start=$(key ExecStart)
+  [[ " $exec_start " == *" --outdir $outdir "* ]] || fail "the bridge reads another output directory: $exec_start"
+  [[ " $exec_start " == *" --config $config "* ]] || fail "the bridge reads another configuration: $exec_start"
+  logger_outdir=$(sed -n 's/^KELVINLOG_OUTDIR=//p' "$conf/kelvinlog.default")
+  [ "${logger_outdir%/}" = "$outdir" ] || fail "the logger writes $logger_outdir, the bridge reads $outdir"
+  # Its settings file is a conffile of its package.
+  envfile=$(key EnvironmentFile)
+  [[ "$envfile" == */default/kelvinlog-bridge ]] || fail "the bridge's unit reads settings from $envfile"
+  grep -qx 'etc/default/kelvinlog-bridge' "$src/debian/kelvinlog-bridge.install" ||
+    fail "/etc/default/kelvinlog-bridge is not in the bridge's package"
+  grep -q "\$KELVINLOG_BRIDGE_OPTS" <<<"$exec_start" || fail "ExecStart does not pass KELVINLOG_BRIDGE_OPTS"
+  grep -q '^KELVINLOG_BRIDGE_OPTS=' "$src/packaging/kelvinlog-bridge.default" ||
+    fail "the settings file does not set KELVINLOG_BRIDGE_OPTS"
+  # It writes only its own state directory, the user's home, where the
+  # textfile of the examples goes; the output directory stays read-only
+  # unless a drop-in opens it (--allow-control).
+  state=/var/lib/$(key StateDirectory)
+  home=$(sed -n 's/^u [^ ]* - "[^"]*" \([^ ]*\).*/\1/p' "$src/packaging/kelvinlog-bridge.sysusers")
+  [ "$state" = "$home" ] || fail "state directory $state, home $home"
+  ! grep -q "^ReadWritePaths=.*$outdir" "$bunit" || fail "the output directory is writable by default"
+  for f in "$src/packaging/kelvinlog-bridge.default" "$src/packaging/kelvinlog-bridge.1" "$bunit"; do
+    sed 's/\\-/-/g' "$f" | grep -qE -- "--prom-file $state/[a-z]+\.prom" || fail "$(basename "$f"): no textfile example in $state"
+  done
+  # node_exporter reads the textfile as its own user: files stay world-readable.
+  umask=$(key UMask)
+  [ -n "$umask" ] && (( (8#$umask & 8#004) == 0 )) || fail "the unit's UMask '$umask' hides the textfile"
+fi
 echo ok
