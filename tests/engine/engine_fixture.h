@@ -31,6 +31,8 @@ inline const std::string kFrame85 = "50 05 4B 46 7F FF 0C 10 1C 9C 00";
 inline const std::string kFrame85Cut = "50 05 4B 46 7F FF 0C 10 1C ";
 inline const std::string kFrame17 = "10 01 00 00 00 00 00 00 00 11 00";
 inline const std::string kFrame17Cut = "10 01 00 00 00 00 00 00 00 ";
+// A frame whose checksum byte does not match its data.
+inline const std::string kFrameBadSum = "50 05 4B 46 7F FF 0C 10 1C 9D 00";
 
 // ROM id of a family 28 sensor, distinct for each i.
 inline std::string sensor_id(int i) {
@@ -75,8 +77,15 @@ class EngineTest : public ::testing::Test {
   }
 
   void pass(int n = 1) {
-    for (int i = 0; i < n; ++i) run_pass(ctx());
+    for (int i = 0; i < n; ++i) {
+      around_pass(true);
+      run_pass(ctx());
+      around_pass(false);
+    }
   }
+
+  // Called right before (`begin`) and after every pass of the engine.
+  virtual void around_pass(bool begin) { (void)begin; }
 
   // The adapter sends `text`; returns once all of it can be read.
   void adapter_sends(const std::string &text) { pty_.send_ready(text); }
@@ -108,6 +117,32 @@ class EngineTest : public ::testing::Test {
     }
     pass(501);
     ASSERT_EQ(ctx()->state, STATE_POLL);
+  }
+
+  // One whole cycle from the load step back to it: the bus search finds `ids`
+  // (and the S0 line `s0`, unless empty), then every entry is polled from the
+  // last to the first. Each sensor answers with a good frame, entry `bad`
+  // with one whose checksum does not match; the S0 entries stay silent.
+  void run_cycle(const std::vector<std::string> &ids, const std::string &s0 = "", int bad = -1) {
+    ASSERT_EQ(ctx()->state, STATE_LOAD);
+    pass();
+    for (std::size_t i = 0; i < ids.size(); ++i) {
+      answer(std::to_string(i) + ";o;" + ids[i] + "\n");
+    }
+    if (!s0.empty()) answer(s0);
+    pass(501);
+    ASSERT_EQ(ctx()->state, STATE_POLL);
+    for (;;) {
+      pass();  // the next poll, or the end of the cycle
+      if (ctx()->state != STATE_POLL) break;
+      const int entry = ctx()->idi;
+      const char *id = ctx()->table.ids[static_cast<std::size_t>(entry)].data();
+      if (id[0] != 'S') {
+        answer(std::to_string(entry) + ";o;" + (entry == bad ? kFrameBadSum : kFrame85) + "\n");
+      }
+      pass(100);
+    }
+    ASSERT_EQ(ctx()->state, STATE_LOAD);
   }
 
   // Puts `n` sensors into the table as the search leaves it, with `idi` set.

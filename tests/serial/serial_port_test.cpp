@@ -5,6 +5,8 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <fcntl.h>
+
 #include <chrono>
 #include <cstring>
 #include <memory>
@@ -26,29 +28,6 @@ using testsupport::TempDir;
 using Clock = std::chrono::steady_clock;
 constexpr auto kPatience = std::chrono::seconds(3);
 
-// Waits until `n` bytes of complete lines stand ready on the logger's side.
-bool wait_ready(int fd, std::size_t n) {
-  const auto deadline = Clock::now() + kPatience;
-  for (;;) {
-    int ready = 0;
-    if (ioctl(fd, FIONREAD, &ready) == 0 && static_cast<std::size_t>(ready) >= n) return true;
-    if (Clock::now() > deadline) return false;
-    pollfd p{fd, POLLIN, 0};
-    poll(&p, 1, 1);
-  }
-}
-
-// Collects what the logger wrote until at least `n` bytes have come.
-std::string adapter_got(PtyPair &pty, std::size_t n) {
-  std::string got;
-  const auto deadline = Clock::now() + kPatience;
-  while (got.size() < n && Clock::now() < deadline) {
-    pollfd p{pty.master(), POLLIN, 0};
-    if (poll(&p, 1, 10) > 0) got += pty.drain();
-  }
-  return got + pty.drain();
-}
-
 class SerialTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -57,8 +36,7 @@ class SerialTest : public ::testing::Test {
   }
   // The adapter sends `text`; returns once all of it can be read.
   void adapter_sends(const std::string &text) {
-    pty_.send(text);
-    ASSERT_TRUE(wait_ready(pty_.slave(), text.size())) << "pty did not deliver";
+    pty_.send_ready(text);
   }
   std::string line() const { return ctx_->line.data(); }
 
@@ -97,7 +75,7 @@ TEST_F(SerialTest, SendEchoesThenWritesExactBytes) {
   testsupport::start_stdout_capture();
   send_command(ctx_.get());
   EXPECT_EQ(testsupport::captured_stdout(), "o$L+\n");
-  EXPECT_EQ(adapter_got(pty_, 4), "$L+\n");
+  EXPECT_EQ(pty_.receive(4), "$L+\n");
 }
 
 TEST_F(SerialTest, NothingWaitingIsSilent) {
@@ -111,7 +89,7 @@ TEST_F(SerialTest, RetryLineIsAnsweredWithALineFeed) {
   testsupport::start_stdout_capture();
   EXPECT_FALSE(receive_line(ctx_.get()));
   EXPECT_EQ(testsupport::captured_stdout(), "retry 4;??;\n");
-  EXPECT_EQ(adapter_got(pty_, 1), "\n");
+  EXPECT_EQ(pty_.receive(1), "\n");
 }
 
 TEST_F(SerialTest, LineAfterARetryIsDroppedThenReadingGoesOn) {
@@ -125,7 +103,7 @@ TEST_F(SerialTest, LineAfterARetryIsDroppedThenReadingGoesOn) {
   EXPECT_TRUE(receive_line(ctx_.get()));
   EXPECT_EQ(testsupport::captured_stdout(), "retry 4;o;??\ni6;o;KEPT\n");
   EXPECT_EQ(line(), "6;o;KEPT\n");
-  EXPECT_EQ(adapter_got(pty_, 2), "\n\n");
+  EXPECT_EQ(pty_.receive(2), "\n\n");
 }
 
 TEST_F(SerialTest, OverlongLineComesInTwoParts) {
@@ -137,6 +115,42 @@ TEST_F(SerialTest, OverlongLineComesInTwoParts) {
   EXPECT_EQ(line(), std::string(45, 'A') + "\n");
   EXPECT_EQ(testsupport::captured_stdout(),
             "i" + std::string(255, 'A') + "i" + std::string(45, 'A') + "\n");
+}
+
+// Only "??" asks for a retry: a line holding a single '?' is an answer like any other.
+TEST_F(SerialTest, SingleQuestionMarkIsNoRetry) {
+  for (const std::string text : {"4;?;\n", "4;o;28FF?A1B02170312\n", "?\n"}) {
+    SCOPED_TRACE(text);
+    adapter_sends(text);
+    const std::string out = testsupport::capture_stdout([&] { EXPECT_TRUE(receive_line(ctx_.get())); });
+    EXPECT_EQ(out, "i" + text);
+    EXPECT_EQ(line(), text);
+    EXPECT_EQ(pty_.drain(), "") << "no line feed sent back";
+  }
+}
+
+// Whatever the adapter sent before the logger opened its device (the end of
+// an earlier run's answers, noise at power-up) is thrown away at open.
+TEST(SerialOpen, InputWaitingBeforeTheOpenIsDiscarded) {
+  testsupport::Pty pty;
+  ASSERT_TRUE(pty.ok());
+  const int early = open(pty.slave_path().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+  ASSERT_GE(early, 0);
+  pty.send("5;o;STALE\n");
+  ASSERT_TRUE(testsupport::wait_ready(early, 10));
+  const int fd = open_serial(pty.slave_path().c_str());
+  close(early);
+  int ready = -1;
+  ASSERT_EQ(ioctl(fd, FIONREAD, &ready), 0);
+  EXPECT_EQ(ready, 0);
+  pty.send("6;o;FRESH\n");
+  ASSERT_TRUE(testsupport::wait_ready(fd, 10));
+  auto ctx = std::make_unique<PollContext>();
+  testsupport::prepare_context(ctx.get(), "/tmp", fd);
+  ctx->quiet = 1;
+  ASSERT_TRUE(receive_line(ctx.get()));
+  EXPECT_STREQ(ctx->line.data(), "6;o;FRESH\n");
+  close(fd);
 }
 
 TEST_F(SerialTest, CarriageReturnIsKept) {

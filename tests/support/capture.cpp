@@ -4,10 +4,35 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <gtest/gtest.h>
+
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 
 namespace testsupport {
+
+namespace {
+
+std::atomic<int> g_capturing{0};  // captures running now
+
+// GoogleTest reports a failure on standard output, which a running capture
+// would swallow: while one runs, the failure goes to standard error as well.
+class FailuresToStderr : public ::testing::EmptyTestEventListener {
+  void OnTestPartResult(const ::testing::TestPartResult &result) override {
+    if (!result.failed() || g_capturing.load() == 0) return;
+    std::fprintf(stderr, "%s:%d: Failure (while standard output was captured)\n%s\n",
+                 result.file_name() != nullptr ? result.file_name() : "?", result.line_number(),
+                 result.message());
+  }
+};
+
+const bool g_listener_added = [] {
+  ::testing::UnitTest::GetInstance()->listeners().Append(new FailuresToStderr);
+  return true;
+}();
+
+}  // namespace
 
 StdoutCapture::~StdoutCapture() {
   if (active()) stop();
@@ -23,6 +48,7 @@ void StdoutCapture::start() {
   close(fds[1]);
   read_end_ = fds[0];
   text_.clear();
+  ++g_capturing;
   reader_ = std::thread([this] {
     char buf[4096];
     for (;;) {
@@ -44,6 +70,7 @@ std::string StdoutCapture::stop() {
   dup2(saved_, 1);
   close(saved_);
   saved_ = -1;
+  --g_capturing;
   reader_.join();
   close(read_end_);
   read_end_ = -1;
