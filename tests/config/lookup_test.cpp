@@ -4,6 +4,7 @@
 #include <array>
 #include <cstring>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -34,6 +35,8 @@ struct NameModelCase {
   const char *found;  // the name found; nullptr: no name
   const char *model;  // "" : no model
 };
+
+void PrintTo(const NameModelCase &c, std::ostream *os) { *os << c.name; }
 
 // Each row pins the name rule and the model rule on the same configuration.
 const NameModelCase kNameModelCases[] = {
@@ -185,6 +188,8 @@ struct FieldCase {
   int n;
   const char *expected;
 };
+
+void PrintTo(const FieldCase &c, std::ostream *os) { *os << c.name; }
 
 const FieldCase kFieldCases[] = {
     {"key word", "S01;Garage;800\n", 0, "S01"},

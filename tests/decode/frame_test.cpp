@@ -1,6 +1,7 @@
 // Tests of the frame check on the frame text alone: checksum, cut, figures.
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 
 #include "decode/frame.h"
@@ -14,6 +15,8 @@ struct FrameCase {
   bool good;
   const char *after;  // the text after the check
 };
+
+void PrintTo(const FrameCase &c, std::ostream *os) { *os << c.name; }
 
 const FrameCase kFrameCases[] = {
     {"upper_case", "50 05 4B 46 7F FF 0C 10 1C 9C 7", true, "50 05 4B 46 7F FF 0C 10 1C "},
@@ -66,6 +69,8 @@ struct HexCase {
   int count;
   unsigned value;
 };
+
+void PrintTo(const HexCase &c, std::ostream *os) { *os << c.name; }
 
 const HexCase kHexCases[] = {
     {"pair", "4B", {0, 1}, 2, 0x4B},

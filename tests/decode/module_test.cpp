@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <ostream>
 #include <string>
 
 #include "decode/module.h"
@@ -19,6 +20,8 @@ struct ModuleCase {
   const char *frame;  // a good frame, cut after its nine data bytes
   std::string value;  // "" : no value and nothing printed
 };
+
+void PrintTo(const ModuleCase &c, std::ostream *os) { *os << c.name; }
 
 const ModuleCase kModuleCases[] = {
     {"s0_led_on", "QV-S0", "28A", "10 27 00 00 64 00 00 80 00 ", std::string("10000;100;1") + kCounterHeader},

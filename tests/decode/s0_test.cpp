@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <ostream>
 #include <string>
 
 #include "decode/s0.h"
@@ -14,6 +15,8 @@ struct ScaleCase {
   std::int32_t imp;
   std::uint64_t wh;
 };
+
+void PrintTo(const ScaleCase &c, std::ostream *os) { *os << c.count << " at " << c.imp; }
 
 const ScaleCase kScaleCases[] = {
     {1001, 1000, 1001},
@@ -55,6 +58,8 @@ struct RateCase {
   const char *field;
   std::int32_t imp;
 };
+
+void PrintTo(const RateCase &c, std::ostream *os) { *os << c.name; }
 
 const RateCase kRateCases[] = {
     {"plain", "800", 800},        {"empty", "", 1000},           {"zero", "0", 1000},

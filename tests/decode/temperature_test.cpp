@@ -1,6 +1,7 @@
 // Tests of the temperature decoder on the frame text alone.
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 
 #include "decode/temperature.h"
@@ -17,6 +18,8 @@ struct TempCase {
   const char *value;
   unsigned word;
 };
+
+void PrintTo(const TempCase &c, std::ostream *os) { *os << c.name; }
 
 const TempCase kTempCases[] = {
     {"f28_85", "28FF4A6B011603C1", "50 05 4B 46 7F FF 0C 10 1C ", "85.000", 0x0550},
@@ -52,6 +55,8 @@ struct FamilyCase {
   const char *id;
   Family family;
 };
+
+void PrintTo(const FamilyCase &c, std::ostream *os) { *os << c.name; }
 
 // Both characters of the family code count: a sensor whose code merely
 // begins with '1' or '2' is not a temperature sensor.

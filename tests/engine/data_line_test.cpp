@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <memory>
+#include <ostream>
 #include <string>
 
 #include "engine/data_line.h"
@@ -51,6 +52,8 @@ struct FrameCase {
   int crc;
   const char *frame;  // rxa[2] after the check
 };
+
+void PrintTo(const FrameCase &c, std::ostream *os) { *os << c.name; }
 
 const FrameCase kFrameCases[] = {
     {"checksum 9C", "0;o;50 05 4B 46 7F FF 0C 10 1C 9C 7\n", CRC_OK,

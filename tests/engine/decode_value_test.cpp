@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <ostream>
 #include <string>
 
 #include "engine/data_line.h"
@@ -37,6 +38,8 @@ struct TempCase {
   const char *frame;
   const char *value;
 };
+
+void PrintTo(const TempCase &c, std::ostream *os) { *os << c.name; }
 
 const TempCase kTempCases[] = {
     {"f28_85", "28FF4A6B011603C1", "50 05 4B 46 7F FF 0C 10 1C ", "85.000"},

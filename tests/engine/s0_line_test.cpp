@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <ostream>
 #include <string>
 
 #include "engine/s0_line.h"
@@ -66,6 +67,8 @@ struct ChannelCase {
   const char *file2;  // S02 value file and its content for the count 4000
   const char *value2;
 };
+
+void PrintTo(const ChannelCase &c, std::ostream *os) { *os << c.name; }
 
 const ChannelCase kChannelCases[] = {
     {"name and rate", "S01;Garage;800\n", "Garagev.txt", "1251\n", "S02v.txt", "4000\n"},
