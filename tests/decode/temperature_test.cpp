@@ -86,7 +86,9 @@ TEST_P(FamilyTable, FamilyCodeAndValue) {
   const bool wrote =
       decode::decode_temperature(c.id, "50 05 4B 46 7F FF 0C 10 1C ", value, sizeof value, &reading);
   EXPECT_EQ(wrote, c.family != Family::kOther);
-  if (!wrote) EXPECT_STREQ(value, "");
+  if (!wrote) {
+    EXPECT_STREQ(value, "");
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, FamilyTable, ::testing::ValuesIn(kFamilyCases),
