@@ -14,7 +14,7 @@ namespace {
 
 using namespace core;
 
-class Temperature : public ::testing::Test {
+class DecodeValue : public ::testing::Test {
  protected:
   void SetUp() override { testsupport::prepare_context(ctx.get(), "/tmp", -1); }
   // Entry 0 with ROM id `id` has answered with the (already cut) frame `frame`.
@@ -52,25 +52,25 @@ const TempCase kTempCases[] = {
     {"f10_24_5", "10A1B2C3D4E5F601", "31 00 4B 46 7F FF 0C 10 1C ", "24.5"},
 };
 
-class TemperatureTable : public Temperature, public ::testing::WithParamInterface<TempCase> {};
+class DecodeValueTable : public DecodeValue, public ::testing::WithParamInterface<TempCase> {};
 
-TEST_P(TemperatureTable, ValueText) {
+TEST_P(DecodeValueTable, ValueText) {
   const TempCase &c = GetParam();
   answer(c.id, c.frame);
   EXPECT_EQ(decode_captured(), "");
   EXPECT_STREQ(ctx->value.data(), c.value) << c.id << " " << c.frame;
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, TemperatureTable, ::testing::ValuesIn(kTempCases),
+INSTANTIATE_TEST_SUITE_P(Table, DecodeValueTable, ::testing::ValuesIn(kTempCases),
                          testsupport::CaseName());
 
-TEST_F(Temperature, BadFrameGivesNoValue) {
+TEST_F(DecodeValue, BadFrameGivesNoValue) {
   answer("28FF4A6B011603C1", "50 05 4B 46 7F FF 0C 10 1C 9D 7", CRC_BAD);
   EXPECT_EQ(decode_captured(), "");
   EXPECT_STREQ(ctx->value.data(), "");
 }
 
-TEST_F(Temperature, OtherFamilyGivesNoValue) {
+TEST_F(DecodeValue, OtherFamilyGivesNoValue) {
   for (const char *id : {"3AFF4A6B011603C1", "S01", "82FF4A6B011603C1"}) {
     answer(id, "50 05 4B 46 7F FF 0C 10 1C ");
     EXPECT_EQ(decode_captured(), "") << id;
@@ -78,14 +78,14 @@ TEST_F(Temperature, OtherFamilyGivesNoValue) {
   }
 }
 
-TEST_F(Temperature, ModuleWithBadFrameGetsNoValue) {
+TEST_F(DecodeValue, ModuleWithBadFrameGetsNoValue) {
   copy_bounded(ctx->qvm.data(), kQvmSize, "QV-S0", kQvmSize - 1);
   answer("28FF4A6B011603C1", "10 27 00 00 64 00 00 80 00 00 00", CRC_BAD);
   EXPECT_EQ(decode_captured(), "");
   EXPECT_STREQ(ctx->value.data(), "");
 }
 
-TEST_F(Temperature, GoodFrameWithModelGoesToTheModuleDecoder) {
+TEST_F(DecodeValue, GoodFrameWithModelGoesToTheModuleDecoder) {
   copy_bounded(ctx->qvm.data(), kQvmSize, "QV-S0", kQvmSize - 1);
   answer("28FF4A6B011603C1", "10 27 00 00 64 00 00 80 00 ");
   EXPECT_EQ(decode_captured(),
@@ -97,14 +97,14 @@ TEST_F(Temperature, GoodFrameWithModelGoesToTheModuleDecoder) {
   EXPECT_STREQ(ctx->value.data(), "10000;100;1\ncounter [Wh]; consumption[Wh]; limit/LED");
 }
 
-TEST_F(Temperature, UnknownModelGetsNoValueAndNoLine) {
+TEST_F(DecodeValue, UnknownModelGetsNoValueAndNoLine) {
   copy_bounded(ctx->qvm.data(), kQvmSize, "QV-X", kQvmSize - 1);
   answer("28FF4A6B011603C1", "10 27 00 00 64 00 00 80 00 ");
   EXPECT_EQ(decode_captured(), "");
   EXPECT_STREQ(ctx->value.data(), "");
 }
 
-TEST_F(Temperature, DebugTrace) {
+TEST_F(DecodeValue, DebugTrace) {
   ctx->debug = 1;
   answer("28FF4A6B011603C1", "50 05 4B 46 7F FF 0C 10 1C ");
   EXPECT_EQ(decode_captured(), "n=1360 85.000temp=1360.000000,85.000\n");
