@@ -4,6 +4,7 @@
 #include <chrono>
 #include <ctime>
 #include <memory>
+#include <ostream>
 #include <string>
 
 #include "core/clock.h"
@@ -50,6 +51,8 @@ struct GateCase {
   bool traced;
   bool echoed;
 };
+
+void PrintTo(const GateCase &c, std::ostream *os) { *os << c.name; }
 
 const GateCase kGateCases[] = {
     {"plain", 0, 0, false, true},

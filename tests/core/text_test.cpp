@@ -3,6 +3,7 @@
 
 #include <climits>
 #include <cstring>
+#include <ostream>
 #include <string>
 
 #include "core/poll_context.h"
@@ -56,6 +57,8 @@ struct ClassCase {
   bool word;     // is_word_char
 };
 
+void PrintTo(const ClassCase &c, std::ostream *os) { *os << c.name; }
+
 const ClassCase kClassCases[] = {
     {"nul", '\0', true, false},
     {"line_feed", '\n', true, false},
@@ -90,6 +93,8 @@ struct NumberCase {
   const char *text;
   long long value;
 };
+
+void PrintTo(const NumberCase &c, std::ostream *os) { *os << c.name; }
 
 const NumberCase kNumberCases[] = {
     {"plain", "800", 800},
