@@ -3,8 +3,6 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <sys/ioctl.h>
 
 #include <chrono>
 #include <cstdio>
@@ -97,15 +95,7 @@ class EngineTest : public ::testing::Test {
   }
 
   // Commands the adapter has received so far, once at least `n` bytes have come.
-  std::string adapter_got(std::size_t n) {
-    std::string got;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
-    while (got.size() < n && std::chrono::steady_clock::now() < deadline) {
-      pollfd p{pty_.master(), POLLIN, 0};
-      if (poll(&p, 1, 10) > 0) got += pty_.drain();
-    }
-    return got + pty_.drain();
-  }
+  std::string adapter_got(std::size_t n) { return pty_.receive(n); }
   void expect_sent(const std::string &expected) { EXPECT_EQ(adapter_got(expected.size()), expected); }
 
   // Runs the load pass, one enumeration answer per id, and the quiet passes
