@@ -19,10 +19,15 @@
 #include "config/lookup.h"
 #include "engine/device_table.h"
 #include "engine/main_loop.h"
-#include "engine/poll_context.h"
+#include "core/poll_context.h"
+#include "core/text.h"
 #include "support/test_support.h"
 
 namespace {
+
+using namespace core;
+using namespace config;
+using namespace engine;
 
 constexpr const char *kRomId = "28FF4A1B02170312";
 constexpr const char *kDeviceLine = "28FF4A1B02170312;Kitchen;QV-S0";

@@ -7,6 +7,12 @@
 
 namespace bridge {
 
+using config::extract_field;
+using config::FieldBuffer;
+using config::lookup_model_in;
+using config::lookup_name;
+using config::NameResult;
+
 namespace {
 
 constexpr const char *kS0Keys[2] = {"S01", "S02"};

@@ -20,12 +20,17 @@
 #include "config/lookup.h"
 #include "engine/device_table.h"
 #include "engine/poll.h"
-#include "engine/poll_context.h"
+#include "core/poll_context.h"
+#include "core/text.h"
 #include "output/paths.h"
 #include "fuzz_support.h"
-#include "support/test_support.h"
 
 namespace {
+
+using namespace core;
+using namespace config;
+using namespace engine;
+using namespace output;
 
 constexpr std::size_t kHeader = 2;
 constexpr std::size_t kControlMax = 64;

@@ -14,10 +14,14 @@
 
 #include "engine/device_table.h"
 #include "engine/main_loop.h"
-#include "engine/poll_context.h"
+#include "core/poll_context.h"
+#include "core/text.h"
 #include "fuzz_support.h"
 
 namespace {
+
+using namespace core;
+using namespace engine;
 
 constexpr std::size_t kHeader = 2;
 constexpr const char *kDataPrefix = "0;o;";

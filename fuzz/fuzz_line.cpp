@@ -14,10 +14,15 @@
 #include "config/lookup.h"
 #include "engine/device_table.h"
 #include "engine/main_loop.h"
-#include "engine/poll_context.h"
+#include "core/poll_context.h"
+#include "core/text.h"
 #include "fuzz_support.h"
 
 namespace {
+
+using namespace core;
+using namespace config;
+using namespace engine;
 
 constexpr std::size_t kMaxAdapterBytes = 300;
 constexpr int kPassesPerBatch = 64;   // bound on passes spent on one batch of input

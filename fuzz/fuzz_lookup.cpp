@@ -15,10 +15,14 @@
 #include <memory>
 
 #include "config/lookup.h"
-#include "engine/poll_context.h"
+#include "core/poll_context.h"
+#include "core/text.h"
 #include "fuzz_support.h"
 
 namespace {
+
+using namespace core;
+using namespace config;
 
 constexpr std::size_t kHeader = 4;
 constexpr std::size_t kKeyMax = 23;

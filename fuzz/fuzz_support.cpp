@@ -14,11 +14,16 @@
 #include <cstring>
 
 #include "config/config_file.h"
-#include "engine/clock.h"
+#include "app/options.h"
+#include "core/clock.h"
+#include "core/text.h"
 #include "engine/device_table.h"
-#include "support/test_support.h"
 
 namespace fuzzsupport {
+
+using namespace core;
+using namespace engine;
+using config::kConfigFileName;
 
 const char *const kConfig =
     "# kelvinlog configuration used by the fuzz targets\n"
@@ -90,7 +95,10 @@ const Workspace &workspace() {
   g_workspace->outdir = g_workspace->dir + "/out/";
   if (mkdir(g_workspace->outdir.c_str(), 0700) != 0) fail("mkdir", g_workspace->outdir.c_str());
   if (chdir(g_workspace->dir.c_str()) != 0) fail("chdir", g_workspace->dir.c_str());
-  testsupport::write_file(kConfigFileName, kConfig);
+  std::FILE *config = std::fopen(kConfigFileName, "w");
+  if (config == nullptr || std::fputs(kConfig, config) < 0 || std::fclose(config) != 0) {
+    fail("write", kConfigFileName);
+  }
   std::atexit(remove_workspace);
   if (std::getenv("KELVINLOG_FUZZ_STDOUT") == nullptr) {
     std::fflush(stdout);
@@ -160,7 +168,10 @@ void fail(const char *what, const char *detail) {
 
 void prepare(PollContext *ctx, std::size_t entries, bool debug) {
   const Workspace &ws = workspace();
-  testsupport::prepare_context(ctx, ws.outdir, serial_line().logger, kConfig);
+  core::init_context(ctx);
+  app::normalise_outdir(ctx->outdir.data(), core::kDirSize, ws.outdir.c_str());
+  ctx->fd = serial_line().logger;
+  core::copy_bounded(ctx->config.data(), core::kConfigSize, kConfig, core::kConfigMax);
   ctx->debug = debug ? 1 : 0;
   clear_table(ctx);
   for (std::size_t i = 0; i < entries && i < kKnownIds; ++i) add_named_entry(ctx, kIds[i]);

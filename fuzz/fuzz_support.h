@@ -6,7 +6,8 @@
 #include <ctime>
 #include <string>
 
-#include "engine/poll_context.h"
+#include "core/poll_context.h"
+#include "core/text.h"
 
 namespace fuzzsupport {
 
@@ -58,6 +59,6 @@ void send_all(int fd, const void *data, std::size_t size);
 
 // A context as start-up leaves it, with the workspace's outdir, the serial
 // line, kConfig loaded, and the first `entries` known ids in the table.
-void prepare(PollContext *ctx, std::size_t entries, bool debug);
+void prepare(core::PollContext *ctx, std::size_t entries, bool debug);
 
 }  // namespace fuzzsupport

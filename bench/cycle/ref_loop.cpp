@@ -23,7 +23,7 @@
 #include <cstring>
 #include <ctime>
 
-#include "engine/clock.h"
+#include "core/clock.h"
 
 namespace {
 
@@ -70,7 +70,7 @@ int main(int argc, char **argv) {
     std::fprintf(stderr, "usage: ref_loop plain|grid [passes [device]]\n");
     return 2;
   }
-  void (*tick)() = std::strcmp(argv[1], "grid") == 0 ? clock_tick : plain_tick;
+  void (*tick)() = std::strcmp(argv[1], "grid") == 0 ? core::clock_tick : plain_tick;
   const long passes = argc > 2 ? std::strtol(argv[2], nullptr, 10) : 0;
   int master = -1;
   const int fd = argc > 3 ? open(argv[3], O_RDWR | O_NOCTTY | O_NONBLOCK) : open_pty(&master);

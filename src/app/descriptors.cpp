@@ -6,6 +6,8 @@
 
 #include <cerrno>
 
+namespace app {
+
 namespace {
 
 constexpr int kStandardDescriptors = 3;  // standard input, output and error
@@ -29,3 +31,5 @@ void fill_standard_descriptors() {
     if (is_closed(fd)) fill(fd);
   }
 }
+
+}  // namespace app

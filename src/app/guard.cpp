@@ -6,7 +6,9 @@
 #include <cstring>
 
 #include "config/config_file.h"
-#include "engine/poll_context.h"
+#include "core/poll_context.h"
+
+namespace app {
 
 namespace {
 
@@ -36,7 +38,7 @@ GuardVerdict judge_process_list(char *text) {
   return std::strstr(text, kName) != nullptr ? GuardVerdict::kMultiple : GuardVerdict::kSingle;
 }
 
-void check_multiple_running(PollContext *ctx) {
+void check_multiple_running(core::PollContext *ctx) {
   std::puts("check multiple running\r");
   run_shell("ps -A > kelvinlog-tmp");
   std::FILE *file = std::fopen(kListFile, "r+");
@@ -46,7 +48,7 @@ void check_multiple_running(PollContext *ctx) {
     std::exit(-1);
   }
   char *text = ctx->config.data();
-  read_raw_text(file, text, kConfigSize);
+  config::read_raw_text(file, text, core::kConfigSize);
   std::fclose(file);
   run_shell("rm kelvinlog-tmp");
   switch (judge_process_list(text)) {
@@ -63,3 +65,5 @@ void check_multiple_running(PollContext *ctx) {
       break;
   }
 }
+
+}  // namespace app

@@ -6,7 +6,11 @@
 
 #include <cstddef>
 
+namespace core {
 struct PollContext;
+}  // namespace core
+
+namespace app {
 
 // Outcome of searching a process list for running copies.
 enum class GuardVerdict {
@@ -20,4 +24,6 @@ enum class GuardVerdict {
 GuardVerdict judge_process_list(char *text);
 
 // Runs the guard with the context's ConfigText as scratch for the list.
-void check_multiple_running(PollContext *ctx);
+void check_multiple_running(core::PollContext *ctx);
+
+}  // namespace app

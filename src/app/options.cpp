@@ -3,7 +3,10 @@
 
 #include <cstring>
 
-#include "engine/poll_context.h"
+#include "core/poll_context.h"
+#include "core/text.h"
+
+namespace app {
 
 Options parse_options(int argc, const char *const *argv) {
   Options opts{false, false, false, false, argc >= 3};
@@ -28,9 +31,11 @@ InfoRequest info_request(int argc, const char *const *argv) {
 }
 
 void normalise_outdir(char *outdir, std::size_t size, const char *arg) {
-  std::size_t n = copy_bounded(outdir, size, arg, kOutdirCopyMax);
+  std::size_t n = core::copy_bounded(outdir, size, arg, core::kOutdirCopyMax);
   if ((n == 0 || outdir[n - 1] != '/') && n + 1 < size) {
     outdir[n] = '/';
     outdir[n + 1] = '\0';
   }
 }
+
+}  // namespace app

@@ -3,6 +3,8 @@
 
 #include <cstddef>
 
+namespace app {
+
 struct Options {
   bool debug;      // letter d: detailed traces and debug.txt
   bool mode;       // letter l: first command "$L+"
@@ -30,3 +32,5 @@ InfoRequest info_request(int argc, const char *const *argv);
 // Copies the output directory argument (at most 253 characters) into `outdir`
 // and appends '/' unless it already ends in one.
 void normalise_outdir(char *outdir, std::size_t size, const char *arg);
+
+}  // namespace app

@@ -8,10 +8,13 @@
 #include "app/descriptors.h"
 #include "app/guard.h"
 #include "app/options.h"
-#include "engine/poll_context.h"
+#include "core/poll_context.h"
+#include "core/text.h"
 #include "output/notify.h"
 #include "serial/protocol.h"
 #include "serial/serial_port.h"
+
+namespace app {
 
 namespace {
 
@@ -19,14 +22,14 @@ char g_stdout_buffer[BUFSIZ];  // line-buffered even into a pipe or file
 
 }  // namespace
 
-void startup(PollContext *ctx, int argc, const char *const *argv) {
+void startup(core::PollContext *ctx, int argc, const char *const *argv) {
   // Before anything is opened: the serial device must never become standard output.
   fill_standard_descriptors();
   // A file-size limit then fails the write (EFBIG, counted and reported)
   // instead of ending the logger.
   std::signal(SIGXFSZ, SIG_IGN);
   std::setvbuf(stdout, g_stdout_buffer, _IOLBF, sizeof g_stdout_buffer);
-  init_context(ctx);
+  core::init_context(ctx);
   const InfoRequest info = info_request(argc, argv);
   if (info != InfoRequest::kNone) {
     std::fputs(info == InfoRequest::kHelp ? kHelpText : kVersionText, stdout);
@@ -42,14 +45,16 @@ void startup(PollContext *ctx, int argc, const char *const *argv) {
     std::puts(kUsage);
     std::exit(-1);
   }
-  copy_bounded(ctx->serial_path.data(), kDirSize, argv[1], kSerialPathMax);
-  normalise_outdir(ctx->outdir.data(), kDirSize, argv[2]);
-  ctx->fd = open_serial(ctx->serial_path.data());
+  core::copy_bounded(ctx->serial_path.data(), core::kDirSize, argv[1], core::kSerialPathMax);
+  normalise_outdir(ctx->outdir.data(), core::kDirSize, argv[2]);
+  ctx->fd = serial::open_serial(ctx->serial_path.data());
   ctx->reset_pending = 0;
-  ctx->state = STATE_LOAD;
+  ctx->state = core::STATE_LOAD;
   ctx->rxz = 0;
-  ctx->eep = EEP_NONE;
-  set_command(ctx, ctx->mode ? kCmdLampOn : kCmdLampOff);
-  send_command(ctx);
-  (void)notify(kNotifyReady);
+  ctx->eep = core::EEP_NONE;
+  serial::set_command(ctx, ctx->mode ? serial::kCmdLampOn : serial::kCmdLampOff);
+  serial::send_command(ctx);
+  (void)output::notify(output::kNotifyReady);
 }
+
+}  // namespace app

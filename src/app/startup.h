@@ -1,12 +1,16 @@
 // Process start-up: banner, options, guard, arguments, serial port, first command.
 #pragma once
 
+namespace core {
 struct PollContext;
+}  // namespace core
 
 // The version comes from the project version in CMakeLists.txt, and only from there.
 #ifndef KELVINLOG_VERSION
 #error "KELVINLOG_VERSION is defined by the build from the project version"
 #endif
+
+namespace app {
 
 constexpr const char *kBanner = "start kelvinlog v" KELVINLOG_VERSION "\r";
 constexpr const char *kUsage = "missing parameters, please start like: ./kelvinlog /dev/ttyUSB0 /tmp/ ";
@@ -35,4 +39,6 @@ constexpr const char *kHelpText =
 // Runs start-up up to the first command; returns with the context ready for
 // the main loop, or ends the process (--help, --version, usage, guard, serial
 // device). Tells a service manager that the logger is ready.
-void startup(PollContext *ctx, int argc, const char *const *argv);
+void startup(core::PollContext *ctx, int argc, const char *const *argv);
+
+}  // namespace app

@@ -7,8 +7,12 @@
 #include <cerrno>
 #include <cstring>
 
-#include "engine/poll_context.h"
-#include "output/regular_file.h"
+#include "core/fatal.h"
+#include "core/poll_context.h"
+#include "core/regular_file.h"
+#include "core/trace.h"
+
+namespace config {
 
 std::size_t read_raw_text(std::FILE *file, char *buf, std::size_t size) {
   std::memset(buf, 0, size);
@@ -29,14 +33,16 @@ std::size_t read_raw_fd(int fd, char *buf, std::size_t size) {
   return got;
 }
 
-void load_config(PollContext *ctx) {
+void load_config(core::PollContext *ctx) {
   // Read and write access, though it is only read: a file the logger may not
   // write is refused. It may be a link (the working directory is the
   // operator's), but what it leads to must be a regular file: a FIFO would
   // block the load for good.
-  int fd = open_regular(kConfigFileName, O_RDWR);
-  if (fd < 0) die_perror(kConfigFileName);
-  read_raw_fd(fd, ctx->config.data(), kConfigSize);
+  int fd = core::open_regular(kConfigFileName, O_RDWR);
+  if (fd < 0) core::die_perror(kConfigFileName);
+  read_raw_fd(fd, ctx->config.data(), core::kConfigSize);
   close(fd);
-  if (!ctx->quiet) std::printf("%s:\n%sEOF\n", kConfigFileName, ctx->config.data());
+  core::echo(ctx, "%s:\n%sEOF\n", kConfigFileName, ctx->config.data());
 }
+
+}  // namespace config

@@ -6,7 +6,11 @@
 #include <cstddef>
 #include <cstdio>
 
+namespace core {
 struct PollContext;
+}  // namespace core
+
+namespace config {
 
 constexpr const char *kConfigFileName = "kelvinlog-config.txt";
 
@@ -21,4 +25,6 @@ std::size_t read_raw_fd(int fd, char *buf, std::size_t size);
 // Reads the configuration into ctx->config and echoes it as "%s:\n%sEOF\n".
 // Ends the process when the file cannot be opened for reading and writing,
 // or when what opened is not a regular file (a FIFO, a device: ENXIO).
-void load_config(PollContext *ctx);
+void load_config(core::PollContext *ctx);
+
+}  // namespace config

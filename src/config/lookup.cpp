@@ -2,10 +2,17 @@
 #include "config/lookup.h"
 
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
 
-#include "engine/poll_context.h"
+#include "core/poll_context.h"
+#include "core/text.h"
+#include "core/trace.h"
+
+namespace config {
+
+using core::is_control;
+using core::is_word_char;
+using core::trace_if;
 
 namespace {
 
@@ -25,7 +32,7 @@ NameResult lookup_name(const char *text, const char *id, char *name, std::size_t
   const char *occ = std::strstr(text, id);
   if (occ == nullptr) return NameResult::kAbsent;
   int p = static_cast<int>(occ - text) + kNameDistance;
-  if (debug) std::printf("mpos=%i,epos=%i,putchar:\n", p, p);
+  trace_if(debug, "mpos=%i,epos=%i,putchar:\n", p, p);
   // The id itself is not NUL; the bytes up to the ';' may end the text early.
   if (strnlen(occ, kNameDistance + 1) <= static_cast<std::size_t>(kNameDistance)) {
     return NameResult::kNoName;
@@ -34,8 +41,8 @@ NameResult lookup_name(const char *text, const char *id, char *name, std::size_t
   if (*sep != ';' || sep[1] == ';' || is_control(sep[1])) return NameResult::kNoName;
   std::size_t kept = 0;
   for (const char *c = sep + 1; *c != ';' && !is_control(*c); ++c) {
-    if (debug) std::putchar(*c);
-    if (kept < kIdMax && kept + 1 < name_size) name[kept++] = *c;
+    trace_if(debug, "%c", *c);
+    if (kept < core::kIdMax && kept + 1 < name_size) name[kept++] = *c;
   }
   if (name_size > 0) name[kept] = '\0';
   return NameResult::kFound;
@@ -45,35 +52,33 @@ void lookup_model_in(const char *text, const char *id, char *qvm, std::size_t si
                      bool debug) {
   if (size > 0) qvm[0] = '\0';
   const char *occ = id[0] != '\0' ? std::strstr(text, id) : nullptr;
-  if (debug) {
-    std::printf("stack=%s,needle=%s,spop=%i,%d,%d\n", text, id, address_int(occ),
-                address_int(text), occ != nullptr ? static_cast<int>(occ - text) : 0);
-  }
+  trace_if(debug, "stack=%s,needle=%s,spop=%i,%d,%d\n", text, id, address_int(occ),
+           address_int(text), occ != nullptr ? static_cast<int>(occ - text) : 0);
   if (occ == nullptr) return;
   const int start = static_cast<int>(occ - text);
   int last = start;
-  if (debug) std::printf("mpos=%i,epos=%i,putchar:\n", last, start);
+  trace_if(debug, "mpos=%i,epos=%i,putchar:\n", last, start);
   int i = start;
   while (!is_control(text[i]) && text[i] != '#') {
-    if (debug) std::putchar(text[i]);
+    trace_if(debug, "%c", text[i]);
     if (text[i] == ';') last = i;
     ++i;
     if (!is_control(text[i])) continue;
-    if (debug) std::printf("\n");
+    trace_if(debug, "\n");
     if (i - last >= 5 && std::strncmp(text + last + 1, "QV-", 3) == 0) {
-      if (debug) std::printf("mpos=%i,epos=%i,%s\n", last, i, text + last);
+      trace_if(debug, "mpos=%i,epos=%i,%s\n", last, i, text + last);
       if (size == 0) continue;
       std::size_t len = static_cast<std::size_t>(i - last - 1);
       if (len > size - 1) len = size - 1;
       std::memcpy(qvm, text + last + 1, len);
       qvm[len] = '\0';
-      if (debug) std::printf("qvm=%s:", qvm);
+      trace_if(debug, "qvm=%s:", qvm);
     }
   }
 }
 
-void lookup_model(PollContext *ctx, const char *id) {
-  lookup_model_in(ctx->config.data(), id, ctx->qvm.data(), kQvmSize, ctx->debug != 0);
+void lookup_model(core::PollContext *ctx, const char *id) {
+  lookup_model_in(ctx->config.data(), id, ctx->qvm.data(), core::kQvmSize, ctx->debug != 0);
 }
 
 const char *extract_field(const char *text, const char *key, char sep, int n, FieldBuffer &out) {
@@ -97,3 +102,5 @@ const char *extract_field(const char *text, const char *key, char sep, int n, Fi
   out[kept] = '\0';
   return out.data();
 }
+
+}  // namespace config

@@ -7,17 +7,14 @@
 #include <array>
 #include <cstddef>
 
+namespace core {
 struct PollContext;
+}  // namespace core
+
+namespace config {
 
 constexpr std::size_t kFieldMax = 100;  // characters of a key word that count
 using FieldBuffer = std::array<char, kFieldMax + 1>;
-
-// Bytes compare as signed 8-bit values: 0x80-0xFF rank below every ASCII byte.
-// A control character is below 0x20 (NUL, CR and LF included) or 0x80-0xFF.
-inline bool is_control(char c) { return static_cast<signed char>(c) < 0x20; }
-
-// A word character is 0x21-0x7F: blanks and control characters end a word.
-inline bool is_word_char(char c) { return static_cast<signed char>(c) > 0x20; }
 
 enum class NameResult {
   kAbsent,  // the id does not occur in the text
@@ -39,9 +36,11 @@ void lookup_model_in(const char *text, const char *id, char *qvm, std::size_t si
 
 // The model rule for the entry being polled: the configuration's model of
 // `id` into ctx->qvm (empty if none), cut to 35 characters.
-void lookup_model(PollContext *ctx, const char *id);
+void lookup_model(core::PollContext *ctx, const char *id);
 
 // Field lookup: field n (counted from the start of the key word, separated by
 // `sep`) of the word holding the first occurrence of `key`. Only the first 100
 // characters of the word count. Returns `out`, possibly empty.
 const char *extract_field(const char *text, const char *key, char sep, int n, FieldBuffer &out);
+
+}  // namespace config

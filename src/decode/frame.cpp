@@ -1,18 +1,12 @@
-// Data frame: extraction, checksum check, error record.
+// Data frame: hexadecimal fields and the checksum check.
 #include "decode/frame.h"
 
-#include <cstdio>
 #include <cstring>
 
-#include "engine/poll_context.h"
-#include "output/logs.h"
-#include "output/paths.h"
-#include "output/write_errors.h"
-#include "serial/protocol.h"
+namespace decode {
 
 namespace {
 
-constexpr int kDataBytes = 9;
 constexpr std::size_t kDigitsMax = 8;  // the widest field read is a 32-bit counter
 
 bool is_hex_digit(char c) {
@@ -26,9 +20,6 @@ unsigned hex_value(char c) {
 }
 
 bool is_scan_space(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
-
-// Room for the longest error record: a label, the words, and a whole line.
-constexpr std::size_t kErrRecordSize = kIdSize + 16 + kLineSize;
 
 }  // namespace
 
@@ -49,35 +40,21 @@ std::uint32_t hex_pair(const char *frame, int pos) {
   return hex_at(frame, positions, 2);
 }
 
-void check_frame(PollContext *ctx) {
-  char *frame = next_token(ctx, "\n");
-  if (frame == nullptr) frame = line_rest(ctx);  // nothing after the second field
-  ctx->rxa[2] = frame;
-  const char *id = ctx->table.ids[static_cast<std::size_t>(ctx->idi)].data();
-  if (ctx->debug) {
-    std::printf("fid=%c%c\n", id[0], id[1]);
-    std::printf("rxa[2]=%s\n", frame);
-  }
-  ctx->crc = CRC_BAD;
-  if (std::strlen(frame) <= kFrameCheckedAbove) return;
-  unsigned sum = 0;
+bool check_frame(char *frame, FrameSum *sum) {
+  *sum = FrameSum{};
+  if (std::strlen(frame) <= kFrameCheckedAbove) return false;
+  sum->checked = true;
+  unsigned total = 0;
   for (int k = 0; k < kDataBytes; ++k) {
-    unsigned n = hex_pair(frame, 3 * k);
-    sum = (sum + n) % 256u;
-    if (ctx->debug) std::printf("n=%u=%02X, crc=%u=%02X\n", n, n, sum, sum);
+    const unsigned n = hex_pair(frame, 3 * k);
+    total = (total + n) % 256u;
+    sum->bytes[static_cast<std::size_t>(k)] = n;
+    sum->sums[static_cast<std::size_t>(k)] = total;
   }
-  unsigned n = hex_pair(frame, 3 * kDataBytes);
-  if (ctx->debug) std::printf("n=%02X, crc=%02X\n", n, sum);
-  if (n == sum) {
-    ctx->crc = CRC_OK;
-    frame[kFrameCut] = '\0';
-    return;
-  }
-  // The record is written whole: cutting it would lose part of the bad frame.
-  char record[kErrRecordSize];
-  std::snprintf(record, sizeof record, "%s;err cnc ser;%s", device_label(ctx->table, ctx->idi),
-                frame);
-  device_path(ctx->path.data(), kPathSize, ctx->outdir.data(), "err.txt", "");
-  note_write_error(ctx, ctx->path.data(), err(ctx->path.data(), record));
-  ctx->crc = CRC_BAD;
+  sum->checksum = hex_pair(frame, 3 * kDataBytes);
+  if (sum->checksum != total) return false;
+  frame[kFrameCut] = '\0';
+  return true;
 }
+
+}  // namespace decode

@@ -4,24 +4,15 @@
 #include <cstdio>
 
 #include "decode/frame.h"
-#include "decode/module.h"
-#include "engine/poll_context.h"
+
+namespace decode {
 
 namespace {
 
-enum class Family { kOther, k10, k28 };
-
-Family family_of(const PollContext *ctx) {
-  const char *id = ctx->table.ids[static_cast<std::size_t>(ctx->idi)].data();
-  if (id[0] == '1' && id[1] == '0') return Family::k10;
-  if (id[0] == '2' && id[1] == '8') return Family::k28;
-  return Family::kOther;
-}
-
 // The temperature word: high byte (positions 3, 4) first, then the low byte.
-unsigned temperature_word(const PollContext *ctx) {
+unsigned temperature_word(const char *frame) {
   static constexpr int kPositions[4] = {3, 4, 0, 1};
-  return hex_at(ctx->rxa[2], kPositions, 4);
+  return hex_at(frame, kPositions, 4);
 }
 
 double scaled(unsigned word, Family family) {
@@ -31,39 +22,35 @@ double scaled(unsigned word, Family family) {
 
 }  // namespace
 
-bool temperature_of(const PollContext *ctx, double *celsius) {
-  Family family = family_of(ctx);
+Family family_of(const char *id) {
+  if (id[0] == '1' && id[1] == '0') return Family::k10;
+  if (id[0] == '2' && id[1] == '8') return Family::k28;
+  return Family::kOther;
+}
+
+bool temperature_of(const char *id, const char *frame, double *celsius) {
+  const Family family = family_of(id);
   if (family == Family::kOther) return false;
-  *celsius = scaled(temperature_word(ctx), family);
+  *celsius = scaled(temperature_word(frame), family);
   return true;
 }
 
-void decode(PollContext *ctx) {
-  if (ctx->crc == CRC_OK && ctx->qvm[0] == 'Q') {
-    decode_module(ctx);
-  } else {
-    decode_temperature(ctx);
+bool decode_temperature(const char *id, const char *frame, char *value, std::size_t size,
+                        TemperatureReading *reading) {
+  const Family family = family_of(id);
+  if (family == Family::kOther) {
+    if (size > 0) value[0] = '\0';
+    return false;
   }
+  reading->family = family;
+  reading->word = temperature_word(frame);
+  reading->celsius = scaled(reading->word, family);
+  if (family == Family::k10) {
+    std::snprintf(value, size, "%.1f", reading->celsius);
+  } else {
+    std::snprintf(value, size, "%.3f", reading->celsius);
+  }
+  return true;
 }
 
-void decode_temperature(PollContext *ctx) {
-  char *value = ctx->value.data();
-  Family family = family_of(ctx);
-  if (ctx->crc != CRC_OK || family == Family::kOther) {
-    value[0] = '\0';
-    return;
-  }
-  unsigned word = temperature_word(ctx);
-  if (ctx->debug) std::printf("n=%i ", static_cast<int>(word));
-  double celsius = scaled(word, family);
-  if (family == Family::k10) {
-    if (ctx->debug) std::printf("%.1f", celsius);
-    std::snprintf(value, kValueSize, "%.1f", celsius);
-  } else {
-    if (ctx->debug) {
-      std::printf("%.3f", celsius);
-      std::printf("temp=%f,%.3f\n", celsius * 16.0, celsius);
-    }
-    std::snprintf(value, kValueSize, "%.3f", celsius);
-  }
-}
+}  // namespace decode

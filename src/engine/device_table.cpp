@@ -5,9 +5,18 @@
 #include <cstring>
 
 #include "config/lookup.h"
-#include "engine/poll_context.h"
+#include "core/poll_context.h"
+#include "core/text.h"
+#include "core/trace.h"
 #include "output/paths.h"
 #include "serial/protocol.h"
+
+namespace engine {
+
+using core::kIdMax;
+using core::kIdSize;
+using core::PollContext;
+using core::trace;
 
 void clear_table(PollContext *ctx) {
   std::memset(&ctx->table, 0, sizeof ctx->table);
@@ -17,31 +26,31 @@ void clear_table(PollContext *ctx) {
 }
 
 bool add_named_entry(PollContext *ctx, const char *id) {
-  if (ctx->idi < 0 || ctx->idi >= static_cast<int>(kTableEntries)) {
+  if (ctx->idi < 0 || ctx->idi >= static_cast<int>(core::kTableEntries)) {
     ++ctx->dropped;
     return false;
   }
-  IdText &entry = ctx->table.ids[static_cast<std::size_t>(ctx->idi)];
-  copy_bounded(entry.data(), kIdSize, id, kIdMax);
-  if (ctx->debug) std::printf("o%u %s\n", static_cast<unsigned>(ctx->idi), entry.data());
+  core::IdText &entry = ctx->table.ids[static_cast<std::size_t>(ctx->idi)];
+  core::copy_bounded(entry.data(), kIdSize, id, kIdMax);
+  trace(ctx, "o%u %s\n", static_cast<unsigned>(ctx->idi), entry.data());
   ++ctx->idi;
   if (ctx->idmax < ctx->idi) ctx->idmax = ctx->idi;
   return true;
 }
 
 void add_entry(PollContext *ctx) {
-  ctx->rxa[2] = next_token(ctx, ";");
+  ctx->rxa[2] = serial::next_token(ctx, ";");
   if (ctx->rxa[2] == nullptr) return;
   // An id becomes a file name in the output directory: one holding a '/'
   // (only a garbled or hostile line can) would reach outside it, and the id
   // "err" would make the error log its raw file.
-  IdText id;
-  copy_bounded(id.data(), kIdSize, ctx->rxa[2], kIdMax);
-  if (!stays_in_outdir(id.data())) {
+  core::IdText id;
+  core::copy_bounded(id.data(), kIdSize, ctx->rxa[2], kIdMax);
+  if (!output::stays_in_outdir(id.data())) {
     std::printf("bus search answer ignored: ROM id holds a '/'\n");
     return;
   }
-  if (!is_usable_label(id.data())) {
+  if (!output::is_usable_label(id.data())) {
     std::printf("bus search answer ignored: ROM id is \"%s\"\n", id.data());
     return;
   }
@@ -49,30 +58,31 @@ void add_entry(PollContext *ctx) {
 }
 
 void resolve_names(PollContext *ctx) {
-  DeviceTable &table = ctx->table;
+  core::DeviceTable &table = ctx->table;
   std::memset(table.idn.data(), 0, sizeof table.idn);
   if (ctx->dropped > 0) {
     std::printf("device table full: %u answers of this search dropped, %u entries kept\n",
-                ctx->dropped, static_cast<unsigned>(kTableEntries));
+                ctx->dropped, static_cast<unsigned>(core::kTableEntries));
   }
-  if (ctx->debug) {
-    const char *last = ctx->idi >= 1 ? table.ids[static_cast<std::size_t>(ctx->idi - 1)].data() : "";
-    const char *before = ctx->idi >= 2 ? table.ids[static_cast<std::size_t>(ctx->idi - 2)].data() : "";
-    std::printf("idi-1=%i,S01=%s,S02=%s\n", ctx->idi - 1, last, before);
-  }
+  const char *last = ctx->idi >= 1 ? table.ids[static_cast<std::size_t>(ctx->idi - 1)].data() : "";
+  const char *before = ctx->idi >= 2 ? table.ids[static_cast<std::size_t>(ctx->idi - 2)].data() : "";
+  trace(ctx, "idi-1=%i,S01=%s,S02=%s\n", ctx->idi - 1, last, before);
   for (int n = ctx->idi - 1; n >= 0; --n) {
     const char *id = table.ids[static_cast<std::size_t>(n)].data();
     char *name = table.idn[static_cast<std::size_t>(n)].data();
-    if (ctx->debug) std::printf("conf=%sn=%i,id=%s\n", ctx->config.data(), n, id);
-    NameResult found = lookup_name(ctx->config.data(), id, name, kIdSize, ctx->debug != 0);
-    if (found == NameResult::kFound && !is_usable_label(name)) {
+    trace(ctx, "conf=%sn=%i,id=%s\n", ctx->config.data(), n, id);
+    config::NameResult found = config::lookup_name(ctx->config.data(), id, name, kIdSize,
+                                                   ctx->debug != 0);
+    if (found == config::NameResult::kFound && !output::is_usable_label(name)) {
       // The device's files keep its id rather than leave the output
       // directory or overwrite the error log.
       std::printf("name \"%s\" of %s refused as a file name, the id is used instead\n", name, id);
       name[0] = '\0';
-    } else if (found == NameResult::kFound && !ctx->quiet) {
-      std::printf("idn[%u]=%s\n", static_cast<unsigned>(n), name);
+    } else if (found == config::NameResult::kFound) {
+      core::echo(ctx, "idn[%u]=%s\n", static_cast<unsigned>(n), name);
     }
-    if (found != NameResult::kAbsent && ctx->debug) std::printf("\nname=%s\n", name);
+    if (found != config::NameResult::kAbsent) trace(ctx, "\nname=%s\n", name);
   }
 }
+
+}  // namespace engine

@@ -4,19 +4,25 @@
 // further answers are counted and reported once at the end of the search.
 #pragma once
 
+namespace core {
 struct PollContext;
+}  // namespace core
+
+namespace engine {
 
 // Clears both tables and the entry counters for a new cycle.
-void clear_table(PollContext *ctx);
+void clear_table(core::PollContext *ctx);
 
 // Appends `id` (cut to 16 characters) as the next entry. Returns false, and
 // counts the entry as dropped, when the table is full.
-bool add_named_entry(PollContext *ctx, const char *id);
+bool add_named_entry(core::PollContext *ctx, const char *id);
 
 // Takes the third ';' token of an 'o' answer line as a new entry's ROM id.
 // A line without a third token adds nothing.
-void add_entry(PollContext *ctx);
+void add_entry(core::PollContext *ctx);
 
 // Looks up the names of all entries in the configuration at the end of the
 // search, printing "idn[%u]=%s\n" for each name found.
-void resolve_names(PollContext *ctx);
+void resolve_names(core::PollContext *ctx);
+
+}  // namespace engine

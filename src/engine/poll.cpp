@@ -9,13 +9,20 @@
 #include <cstring>
 
 #include "config/lookup.h"
-#include "engine/clock.h"
-#include "engine/poll_context.h"
+#include "core/clock.h"
+#include "core/poll_context.h"
+#include "core/regular_file.h"
+#include "core/text.h"
+#include "core/trace.h"
 #include "output/paths.h"
-#include "output/regular_file.h"
 #include "output/write_errors.h"
 #include "serial/protocol.h"
 #include "serial/serial_port.h"
+
+namespace engine {
+
+using core::PollContext;
+using core::trace;
 
 namespace {
 
@@ -39,15 +46,15 @@ void rewrite_control_file(PollContext *ctx, int fd, const char *path, char c) {
     }
   }
   if (error == 0 && ftruncate(fd, sizeof text) != 0) error = errno;
-  note_write_error(ctx, path, error);
+  output::note_write_error(ctx, path, error);
 }
 
 void append_switch(PollContext *ctx, char c) {
-  append_command(ctx, c == '1' ? ";11" : ";00");
+  serial::append_command(ctx, c == '1' ? ";11" : ";00");
   if (ctx->qvm[0] != 'Q') return;
-  long t = static_cast<long>(clock_now() % kSecondsPerDay);
+  long t = static_cast<long>(core::clock_now() % kSecondsPerDay);
   if (t < 0) t += kSecondsPerDay;
-  if (ctx->debug) std::printf("timesync %i\n", static_cast<int>(t));
+  trace(ctx, "timesync %i\n", static_cast<int>(t));
   if (t > kTimesyncAfter && t < kTimesyncBefore) {
     char *cmd = ctx->line.data();
     std::size_t len = std::strlen(cmd);
@@ -60,7 +67,7 @@ void append_switch(PollContext *ctx, char c) {
 // a line end or any other control byte in it would inject further commands.
 bool is_clean_config_string(const char *text) {
   for (std::size_t i = 0; i < kConfigString; ++i) {
-    if (is_control(text[i])) return false;
+    if (core::is_control(text[i])) return false;
   }
   return true;
 }
@@ -78,20 +85,20 @@ void apply_control_text(PollContext *ctx, int fd, const char *path, const char *
     append_switch(ctx, first);
     return;
   }
-  if (text[4] != ';' || ctx->eep != EEP_NONE) return;
+  if (text[4] != ';' || ctx->eep != core::EEP_NONE) return;
   if (strnlen(text, kConfigString) < kConfigString) return;  // too short to be sent
   if (!is_clean_config_string(text)) {
     std::printf("control file %s: configuration string holds a control character, not sent\n",
                 path);
     return;
   }
-  if (ctx->debug) std::printf("c64=%s,", text);
+  trace(ctx, "c64=%s,", text);
   char config[kConfigString + 1];
-  copy_bounded(config, sizeof config, text, kConfigString);
+  core::copy_bounded(config, sizeof config, text, kConfigString);
   rewrite_control_file(ctx, fd, path, first);
-  append_command(ctx, ";");
-  append_command(ctx, config);
-  copy_bounded(ctx->write_log.data(), kWriteLogSize, config, kConfigString);
+  serial::append_command(ctx, ";");
+  serial::append_command(ctx, config);
+  core::copy_bounded(ctx->write_log.data(), core::kWriteLogSize, config, kConfigString);
   ctx->eep = ctx->idi;
 }
 
@@ -99,10 +106,11 @@ void apply_control_text(PollContext *ctx, int fd, const char *path, const char *
 
 void apply_control_file(PollContext *ctx) {
   char *path = ctx->path.data();
-  device_path(path, kPathSize, ctx->outdir.data(), device_label(ctx->table, ctx->idi), "o.txt");
+  output::device_path(path, core::kPathSize, ctx->outdir.data(),
+                      output::device_label(ctx->table, ctx->idi), "o.txt");
   // Read and write access, as the file may be rewritten; never created here.
   // Anything but a regular file (a link, a FIFO, a terminal) counts as absent.
-  int fd = open_outdir_file(path, O_RDWR);
+  int fd = core::open_outdir_file(path, O_RDWR);
   if (fd < 0) return;
   char *text = ctx->scratch.data();  // missing characters read as NUL
   std::memset(text, 0, kControlMax + 1);
@@ -120,23 +128,25 @@ void issue_poll(PollContext *ctx) {
   ctx->rxz = 0;
   if (ctx->eep < 0) {
     --ctx->idi;
-  } else if (++ctx->repolls > kRepollLimit) {
+  } else if (++ctx->repolls > core::kRepollLimit) {
     // The device never answered its configuration write: log nothing, go on.
     std::printf("no answer from %s after %i repeated polls, configuration write given up\n",
-                device_label(ctx->table, ctx->idi), kRepollLimit);
-    ctx->eep = EEP_DONE;
+                output::device_label(ctx->table, ctx->idi), core::kRepollLimit);
+    ctx->eep = core::EEP_DONE;
     --ctx->idi;
   }
   if (ctx->eep < 0) ctx->repolls = 0;
-  format_poll(ctx, static_cast<unsigned>(ctx->idi));
-  if (ctx->debug) std::printf("o%s, eep=%i, idi=%i\n", ctx->line.data(), ctx->eep, ctx->idi);
-  lookup_model(ctx, ctx->table.ids[static_cast<std::size_t>(ctx->idi)].data());
+  serial::format_poll(ctx, static_cast<unsigned>(ctx->idi));
+  trace(ctx, "o%s, eep=%i, idi=%i\n", ctx->line.data(), ctx->eep, ctx->idi);
+  config::lookup_model(ctx, ctx->table.ids[static_cast<std::size_t>(ctx->idi)].data());
   apply_control_file(ctx);
-  append_command(ctx, "\n");
-  if (ctx->eep == ctx->idi && !ctx->quiet) {
-    std::printf("o%s id=%s eep=%i, idi=%i, state=%i, rxz=%i blingo\n", ctx->line.data(),
-                ctx->table.ids[static_cast<std::size_t>(ctx->idi)].data(), ctx->eep, ctx->idi,
-                ctx->state, ctx->rxz);
+  serial::append_command(ctx, "\n");
+  if (ctx->eep == ctx->idi) {
+    core::echo(ctx, "o%s id=%s eep=%i, idi=%i, state=%i, rxz=%i blingo\n", ctx->line.data(),
+               ctx->table.ids[static_cast<std::size_t>(ctx->idi)].data(), ctx->eep, ctx->idi,
+               ctx->state, ctx->rxz);
   }
-  send_command(ctx);
+  serial::send_command(ctx);
 }
+
+}  // namespace engine

@@ -4,7 +4,11 @@
 // device's output, request a bus reset, or have a configuration string sent.
 #pragma once
 
+namespace core {
 struct PollContext;
+}  // namespace core
+
+namespace engine {
 
 constexpr long kSecondsPerDay = 86400;
 constexpr long kTimesyncAfter = 360;   // window opens after 00:06:00 UTC
@@ -12,8 +16,10 @@ constexpr long kTimesyncBefore = 540;  // and closes before 00:09:00 UTC
 
 // Moves to the next entry (or stays on one awaiting its configuration-write
 // answer), looks up its model, applies its control file and sends "$<idi>...".
-void issue_poll(PollContext *ctx);
+void issue_poll(core::PollContext *ctx);
 
 // Reads the control file of entry idi and appends the poll suffix it asks for
 // to the command in ctx->line, with its effects on the file and the context.
-void apply_control_file(PollContext *ctx);
+void apply_control_file(core::PollContext *ctx);
+
+}  // namespace engine

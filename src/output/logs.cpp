@@ -9,9 +9,11 @@
 #include <cstdio>
 #include <ctime>
 
-#include "engine/clock.h"
-#include "engine/poll_context.h"
-#include "output/regular_file.h"
+#include "core/clock.h"
+#include "core/fatal.h"
+#include "core/regular_file.h"
+
+namespace output {
 
 namespace {
 
@@ -35,8 +37,8 @@ int write_all(int fd, const char *text, std::size_t len) {
 
 int open_record(const char *path, bool append) {
   const int flags = O_WRONLY | O_CREAT | (append ? O_APPEND : O_TRUNC);
-  int fd = open_outdir_file(path, flags);
-  if (fd < 0) die_perror(path);
+  int fd = core::open_outdir_file(path, flags);
+  if (fd < 0) core::die_perror(path);
   return fd;
 }
 
@@ -57,14 +59,14 @@ int put_record(int fd, const char *format, ...) {
 }
 
 void make_timestamp(char *buf, std::size_t size) {
-  std::time_t now = clock_now();
+  std::time_t now = core::clock_now();
   std::tm local{};
   localtime_r(&now, &local);
   std::snprintf(buf, size, "%02d.%02d.%d %02d:%02d:%02d", local.tm_mday, local.tm_mon + 1,
                 local.tm_year + 1900 - 2000, local.tm_hour, local.tm_min, local.tm_sec);
 }
 
-int err(const char *path, const char *text) {
+int append_error_record(const char *path, const char *text) {
   int fd = open_record(path, true);
   char stamp[kTimestampSize];
   make_timestamp(stamp, sizeof stamp);
@@ -77,3 +79,5 @@ int debug_log(const char *a, const char *b) {
   make_timestamp(stamp, sizeof stamp);
   return put_record(fd, "%s;%s;%s;\n", stamp, a, b);
 }
+
+}  // namespace output

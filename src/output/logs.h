@@ -6,8 +6,11 @@
 
 #include <cstddef>
 
+namespace output {
+
 constexpr std::size_t kTimestampSize = 32;  // "dd.mm.yy hh:mm:ss" and room to spare
 constexpr const char *kDebugLogName = "debug.txt";
+constexpr const char *kErrorLogName = "err.txt";
 
 // Opens `path` for one record, created if missing: truncated, or appended to
 // when `append` is set. Only a regular file is written, and a link is never
@@ -22,14 +25,16 @@ int put_record(int fd, const char *format, ...) __attribute__((format(printf, 2,
 
 constexpr std::size_t kRecordMax = 1023;
 
-// Writes the local time of the engine clock as "%02d.%02d.%d %02d:%02d:%02d"
+// Writes the local time of the logger's clock as "%02d.%02d.%d %02d:%02d:%02d"
 // (day, month, year - 2000, hour, minute, second) into `buf`.
 void make_timestamp(char *buf, std::size_t size);
 
-// Appends "<timestamp>;<text>;\n" to `path`; ends the process if it cannot be
-// opened. Returns what put_record returns.
-int err(const char *path, const char *text);
+// Appends "<timestamp>;<text>;\n" to the error log at `path`; ends the process
+// if it cannot be opened. Returns what put_record returns.
+int append_error_record(const char *path, const char *text);
 
 // Appends "<timestamp>;<a>;<b>;\n" to debug.txt in the working directory,
 // opened like every output file. Returns what put_record returns.
 int debug_log(const char *a, const char *b);
+
+}  // namespace output

@@ -9,6 +9,8 @@
 #include <cstdlib>
 #include <cstring>
 
+namespace output {
+
 socklen_t notify_address(const char *name, sockaddr_un *addr) {
   if (name == nullptr) return 0;
   std::memset(addr, 0, sizeof *addr);
@@ -59,3 +61,5 @@ NotifyResult notify(const char *message) {
   close(fd);
   return sent == static_cast<ssize_t>(len) ? NotifyResult::kSent : NotifyResult::kNotSent;
 }
+
+}  // namespace output

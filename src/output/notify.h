@@ -12,6 +12,8 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace output {
+
 // Outcome of one notification.
 enum class NotifyResult {
   kSent,        // the socket took the whole datagram
@@ -44,3 +46,5 @@ std::size_t format_cycle_status(char *buf, std::size_t size, const CycleFigures 
 
 // Sends `message` as one datagram to $NOTIFY_SOCKET, without blocking.
 NotifyResult notify(const char *message);
+
+}  // namespace output

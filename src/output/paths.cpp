@@ -4,10 +4,12 @@
 #include <cstdio>
 #include <cstring>
 
-#include "engine/poll_context.h"
+#include "core/poll_context.h"
 
-const char *device_label(const DeviceTable &table, int i) {
-  const IdText &name = table.idn[static_cast<std::size_t>(i)];
+namespace output {
+
+const char *device_label(const core::DeviceTable &table, int i) {
+  const core::IdText &name = table.idn[static_cast<std::size_t>(i)];
   return name[0] != '\0' ? name.data() : table.ids[static_cast<std::size_t>(i)].data();
 }
 
@@ -22,3 +24,5 @@ char *device_path(char *path, std::size_t size, const char *outdir, const char *
   std::snprintf(path, size, "%s%s%s", outdir, label, suffix);
   return path;
 }
+
+}  // namespace output

@@ -6,10 +6,14 @@
 
 #include <cstddef>
 
+namespace core {
 struct DeviceTable;
+}  // namespace core
+
+namespace output {
 
 // The label of entry i: idn[i] when not empty, else ids[i].
-const char *device_label(const DeviceTable &table, int i);
+const char *device_label(const core::DeviceTable &table, int i);
 
 // True when `stem` can begin a file name inside the output directory: it
 // holds no '/', so no path built from it reaches into another directory.
@@ -23,3 +27,5 @@ bool is_usable_label(const char *label);
 // would not fit is cut at the buffer's end. Returns `path`.
 char *device_path(char *path, std::size_t size, const char *outdir, const char *label,
                   const char *suffix);
+
+}  // namespace output

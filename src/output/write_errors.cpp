@@ -4,13 +4,18 @@
 #include <cstdio>
 #include <cstring>
 
-#include "engine/poll_context.h"
+#include "core/poll_context.h"
+#include "core/text.h"
+
+namespace output {
+
+using core::PollContext;
 
 void note_write_error(PollContext *ctx, const char *path, int error) {
   if (error == 0) return;
   if (ctx->write_errors == 0) {
     ctx->write_errno = error;
-    copy_bounded(ctx->write_error_path.data(), kPathSize, path, kPathSize - 1);
+    core::copy_bounded(ctx->write_error_path.data(), core::kPathSize, path, core::kPathSize - 1);
   }
   ++ctx->write_errors;
 }
@@ -24,3 +29,5 @@ void report_write_errors(PollContext *ctx) {
   ctx->write_errno = 0;
   ctx->write_error_path[0] = '\0';
 }
+
+}  // namespace output

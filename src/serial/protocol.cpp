@@ -4,7 +4,13 @@
 #include <cstdio>
 #include <cstring>
 
-#include "engine/poll_context.h"
+#include "core/poll_context.h"
+#include "core/text.h"
+
+namespace serial {
+
+using core::kLineSize;
+using core::PollContext;
 
 namespace {
 
@@ -13,7 +19,7 @@ char g_empty_field[1] = "";  // stands in for a missing rxa[0] or rxa[1]
 }  // namespace
 
 void set_command(PollContext *ctx, const char *text) {
-  copy_bounded(ctx->line.data(), kLineSize, text, kLineSize - 1);
+  core::copy_bounded(ctx->line.data(), kLineSize, text, kLineSize - 1);
 }
 
 void format_poll(PollContext *ctx, unsigned idi) {
@@ -22,7 +28,7 @@ void format_poll(PollContext *ctx, unsigned idi) {
 
 void append_command(PollContext *ctx, const char *text) {
   std::size_t used = std::strlen(ctx->line.data());
-  copy_bounded(ctx->line.data() + used, kLineSize - used, text, kLineSize - 1 - used);
+  core::copy_bounded(ctx->line.data() + used, kLineSize - used, text, kLineSize - 1 - used);
 }
 
 char *next_token(PollContext *ctx, const char *delims) {
@@ -57,3 +63,5 @@ void split_line(PollContext *ctx) {
   ctx->rxa[0] = first != nullptr ? first : g_empty_field;
   ctx->rxa[1] = second != nullptr ? second : g_empty_field;
 }
+
+}  // namespace serial

@@ -5,10 +5,16 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 
-#include "engine/poll_context.h"
+#include "core/fatal.h"
+#include "core/poll_context.h"
+#include "core/text.h"
+#include "core/trace.h"
+
+namespace serial {
+
+using core::PollContext;
 
 namespace {
 
@@ -17,11 +23,11 @@ namespace {
 // real error means the adapter is gone: the process ends so that a supervisor
 // can restart it once the adapter is back.
 long read_serial(PollContext *ctx) {
-  ssize_t n = read(ctx->fd, ctx->line.data(), kLineReadMax);
+  ssize_t n = read(ctx->fd, ctx->line.data(), core::kLineReadMax);
   if (n > 0) return static_cast<long>(n);
   if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) return 0;
   if (n == 0) errno = ENODEV;
-  die_perror(ctx->serial_path.data());
+  core::die_perror(ctx->serial_path.data());
 }
 
 }  // namespace
@@ -39,7 +45,7 @@ void make_serial_settings(termios *tio) {
 
 int open_serial(const char *device_path) {
   int fd = open(device_path, O_RDWR | O_NOCTTY | O_NONBLOCK);
-  if (fd < 0) die_perror(device_path);
+  if (fd < 0) core::die_perror(device_path);
   termios tio;
   make_serial_settings(&tio);
   (void)tcflush(fd, TCIFLUSH);
@@ -48,7 +54,7 @@ int open_serial(const char *device_path) {
 }
 
 void send_command(PollContext *ctx) {
-  if (!ctx->quiet) std::printf("o%s", ctx->line.data());
+  core::echo(ctx, "o%s", ctx->line.data());
   ssize_t ignored = write(ctx->fd, ctx->line.data(), std::strlen(ctx->line.data()));
   (void)ignored;
 }
@@ -62,16 +68,16 @@ bool receive_line(PollContext *ctx) {
     if (n <= 0) return false;
     line[n] = '\0';
     if (std::strstr(line, "??") == nullptr) break;
-    if (!ctx->quiet) std::printf("retry %s", line);
-    copy_bounded(line, kLineSize, "\n", 1);
+    core::echo(ctx, "retry %s", line);
+    core::copy_bounded(line, core::kLineSize, "\n", 1);
     ssize_t ignored = write(ctx->fd, line, 1);
     (void)ignored;
     discard_read(ctx);
   }
-  if (ctx->debug) {
-    std::printf("\r\ni%s, eep=%i, idi=%i, state=%i, rxz=%i%s\r\n", line, ctx->eep, ctx->idi,
-                ctx->state, ctx->rxz, ctx->eep == ctx->idi ? " bingo" : "");
-  }
-  if (!ctx->quiet) std::printf("i%s", line);
+  core::trace(ctx, "\r\ni%s, eep=%i, idi=%i, state=%i, rxz=%i%s\r\n", line, ctx->eep, ctx->idi,
+              ctx->state, ctx->rxz, ctx->eep == ctx->idi ? " bingo" : "");
+  core::echo(ctx, "i%s", line);
   return true;
 }
+
+}  // namespace serial

@@ -6,23 +6,28 @@
 
 #include <termios.h>
 
-#include <cstddef>
-
+namespace core {
 struct PollContext;
+}  // namespace core
+
+namespace serial {
 
 // Fills `tio` with the link's settings: 115200 8N1, receiver on, modem lines
 // ignored, line mode, no echo, no input or output processing.
 void make_serial_settings(termios *tio);
 
-// Opens and configures the serial device; ends the process when it cannot be opened.
+// Opens and configures the serial device, dropping whatever input waits on
+// it from before; ends the process when it cannot be opened.
 int open_serial(const char *device_path);
 
 // Echoes the command in ctx->line as "o%s" and writes it to the adapter.
-void send_command(PollContext *ctx);
+void send_command(core::PollContext *ctx);
 
 // Takes at most one line from the adapter into ctx->line. Answers "??" lines
 // with a retry request. Returns true when a line stands in ctx->line.
-bool receive_line(PollContext *ctx);
+bool receive_line(core::PollContext *ctx);
 
 // One read into ctx->line whose content is dropped (after "$res" and a retry).
-void discard_read(PollContext *ctx);
+void discard_read(core::PollContext *ctx);
+
+}  // namespace serial

@@ -10,6 +10,8 @@
 #include <vector>
 
 #include "app/descriptors.h"
+#include "support/death.h"
+#include "support/param_name.h"
 
 namespace {
 
@@ -39,9 +41,7 @@ bool same_file(const struct stat &a, const struct stat &b) {
 // closed one is /dev/null now, each open one is what it was, and the next
 // open of a file takes a number above 2.
 TEST_P(StandardDescriptors, ClosedOnesAreOpenedOnDevNull) {
-#ifdef KELVINLOG_EMULATED
-  GTEST_SKIP() << "fork death tests hang under qemu-user on the build machines";
-#endif
+  SKIP_UNLESS_FORK_WORKS();
   const ClosedCase &c = GetParam();
   EXPECT_EXIT(
       {
@@ -50,7 +50,7 @@ TEST_P(StandardDescriptors, ClosedOnesAreOpenedOnDevNull) {
         int code = stat("/dev/null", &null_st) == 0 ? 0 : 10;
         for (int fd = 0; fd < 3; ++fd) fstat(fd, &before[fd]);
         for (int fd : c.closed) close(fd);
-        fill_standard_descriptors();
+        app::fill_standard_descriptors();
         for (int fd = 0; fd < 3 && code == 0; ++fd) {
           struct stat now {};
           bool was_closed = false;
@@ -66,8 +66,6 @@ TEST_P(StandardDescriptors, ClosedOnesAreOpenedOnDevNull) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, StandardDescriptors, ::testing::ValuesIn(kClosedCases),
-                         [](const ::testing::TestParamInfo<ClosedCase> &info) {
-                           return std::string(info.param.name);
-                         });
+                         testsupport::CaseName());
 
 }  // namespace

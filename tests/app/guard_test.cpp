@@ -9,6 +9,9 @@
 
 namespace {
 
+using app::GuardVerdict;
+using app::judge_process_list;
+
 const char *verdict_name(GuardVerdict v) {
   switch (v) {
     case GuardVerdict::kNone: return "none";

@@ -7,9 +7,13 @@
 #include <vector>
 
 #include "app/options.h"
-#include "engine/poll_context.h"
+#include "core/poll_context.h"
+#include "support/param_name.h"
 
 namespace {
+
+using namespace app;
+using core::kDirSize;
 
 struct OptionCase {
   const char *what;
@@ -92,9 +96,7 @@ TEST_P(QuietLetter, SetsTheQuietFlagUnlessDebug) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, QuietLetter, ::testing::ValuesIn(kQuietCases),
-                         [](const ::testing::TestParamInfo<QuietCase> &info) {
-                           return std::string(info.param.name);
-                         });
+                         testsupport::CaseName());
 
 TEST(QuietLetterAbsent, NoThirdArgumentIsNotQuiet) {
   EXPECT_FALSE(parse({"/dev/ttyUSB0", "/tmp/"}).quiet);
@@ -136,9 +138,7 @@ TEST_P(InfoArgument, OnlyAsTheOneAndOnlyArgument) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, InfoArgument, ::testing::ValuesIn(kInfoCases),
-                         [](const ::testing::TestParamInfo<InfoCase> &info) {
-                           return std::string(info.param.name);
-                         });
+                         testsupport::CaseName());
 
 TEST(NormaliseOutdir, AlwaysEndsInOneAddedSlash) {
   const std::string a300(300, 'a');
@@ -163,40 +163,6 @@ TEST(NormaliseOutdir, AlwaysEndsInOneAddedSlash) {
     normalise_outdir(outdir, sizeof outdir, c.arg.c_str());
     EXPECT_EQ(std::string(outdir), c.expected);
   }
-}
-
-TEST(CopyBounded, NeverWritesPastTheBufferAndAlwaysTerminates) {
-  char buf[12];
-  const auto reset = [&buf] { std::memset(buf, '#', sizeof buf); };
-
-  reset();  // source longer than the 8-byte destination
-  EXPECT_EQ(copy_bounded(buf, 8, "0123456789", 100), 7u);
-  EXPECT_STREQ(buf, "0123456");
-  EXPECT_EQ(buf[8], '#');
-
-  reset();  // `max` below the buffer size
-  EXPECT_EQ(copy_bounded(buf, 8, "0123456789", 3), 3u);
-  EXPECT_STREQ(buf, "012");
-
-  reset();  // short source
-  EXPECT_EQ(copy_bounded(buf, 8, "ab", 100), 2u);
-  EXPECT_STREQ(buf, "ab");
-
-  reset();  // no room at all: nothing written
-  EXPECT_EQ(copy_bounded(buf, 0, "ab", 100), 0u);
-  EXPECT_EQ(buf[0], '#');
-
-  reset();  // room for the NUL only
-  EXPECT_EQ(copy_bounded(buf, 1, "ab", 100), 0u);
-  EXPECT_EQ(buf[0], '\0');
-  EXPECT_EQ(buf[1], '#');
-}
-
-TEST(CopyBounded, SerialPathKeepsAtMost254Characters) {
-  const std::string device = "/dev/" + std::string(295, 'x');
-  char path[kDirSize];
-  EXPECT_EQ(copy_bounded(path, sizeof path, device.c_str(), kSerialPathMax), 254u);
-  EXPECT_EQ(std::string(path), device.substr(0, 254));
 }
 
 }  // namespace

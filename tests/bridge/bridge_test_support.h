@@ -1,57 +1,23 @@
-// Helpers of the bridge's unit tests: a scratch directory, a recording sink,
+// Helpers of the bridge's unit tests: the shared file helpers, a recording sink,
 // captured log lines, and label infos of each kind.
 #pragma once
 
-#include <ftw.h>
-#include <stdlib.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "bridge/labels.h"
 #include "bridge/log.h"
 #include "bridge/sink.h"
+#include "support/files.h"
 
 namespace bridgetest {
 
-// A fresh directory under /tmp, removed with everything in it at the end.
-class ScratchDir {
- public:
-  ScratchDir() {
-    char templ[] = "/tmp/kelvinlog-bridge-test-XXXXXX";
-    if (mkdtemp(templ) != nullptr) path_ = templ;
-  }
-  ~ScratchDir() {
-    if (!path_.empty()) nftw(path_.c_str(), remove_entry, 16, FTW_DEPTH | FTW_PHYS);
-  }
-  ScratchDir(const ScratchDir &) = delete;
-  ScratchDir &operator=(const ScratchDir &) = delete;
-  const std::string &path() const { return path_; }
-  std::string file(const std::string &name) const { return path_ + "/" + name; }
-
- private:
-  static int remove_entry(const char *p, const struct stat *, int, struct FTW *) { return remove(p); }
-  std::string path_;  // the directory; empty when it could not be made
-};
-
-inline void write_file(const std::string &path, const std::string &content) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << content;
-}
-
-inline std::string read_file(const std::string &path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return "<missing>";
-  std::ostringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
+// The file helpers every test shares (tests/support).
+using ScratchDir = testsupport::TempDir;
+using testsupport::read_file;
+using testsupport::write_file;
 
 // One message the bridge published.
 struct Published {

@@ -173,7 +173,9 @@ TEST_P(SwitchWrite, ReplacesOnlyAFreeRegularFileAndLeavesNoTemporary) {
 INSTANTIATE_TEST_SUITE_P(Files, SwitchWrite, ::testing::ValuesIn(kWrites),
                          [](const auto &info) { return std::string(info.param.name); });
 
-TEST(SwitchWriteMode, NewFileFollowsTheUmask) {
+// The umask applies, but the group may always read and write: the logger
+// opens a control file for reading and writing.
+TEST(SwitchWriteMode, NewFileFollowsTheUmaskPlusGroupReadWrite) {
   bridgetest::ScratchDir d;
   const mode_t old = umask(027);
   const int dirfd = open(d.path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -184,7 +186,7 @@ TEST(SwitchWriteMode, NewFileFollowsTheUmask) {
   umask(old);
   struct stat st {};
   ASSERT_EQ(stat(d.file("Metero.txt").c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0777, 0640u);
+  EXPECT_EQ(st.st_mode & 0777, 0660u);
   EXPECT_EQ(bridgetest::read_file(d.file("Metero.txt")), "0\n");
 }
 

@@ -4,14 +4,20 @@
 #include <array>
 #include <cstring>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
 
 #include "config/lookup.h"
-#include "engine/poll_context.h"
+#include "core/poll_context.h"
+#include "core/text.h"
 #include "support/test_support.h"
 
 namespace {
+
+using namespace config;
+using namespace core;
+using testsupport::capture_stdout;
 
 constexpr const char *kId = "28FF4A1B02170312";
 
@@ -24,11 +30,13 @@ std::vector<char> exact(const std::string &text) {
 }
 
 struct NameModelCase {
-  const char *what;
+  const char *name;
   std::string config;
-  const char *name;   // nullptr: no name
+  const char *found;  // the name found; nullptr: no name
   const char *model;  // "" : no model
 };
+
+void PrintTo(const NameModelCase &c, std::ostream *os) { *os << c.name; }
 
 // Each row pins the name rule and the model rule on the same configuration.
 const NameModelCase kNameModelCases[] = {
@@ -65,22 +73,23 @@ TEST_P(LookupNameModel, NameAndModelFromTheFirstOccurrence) {
   char name[kIdSize];
   std::memset(name, 'x', sizeof name);
   NameResult r = lookup_name(text.data(), kId, name, sizeof name, false);
-  if (c.name == nullptr) {
-    EXPECT_NE(r, NameResult::kFound) << c.what;
-    EXPECT_STREQ(name, "") << c.what;
+  if (c.found == nullptr) {
+    EXPECT_NE(r, NameResult::kFound);
+    EXPECT_STREQ(name, "");
   } else {
-    EXPECT_EQ(r, NameResult::kFound) << c.what;
-    EXPECT_STREQ(name, c.name) << c.what;
+    EXPECT_EQ(r, NameResult::kFound);
+    EXPECT_STREQ(name, c.found);
   }
 
   auto ctx = std::make_unique<PollContext>();
   testsupport::prepare_context(ctx.get(), "/tmp", -1, c.config);
   copy_bounded(ctx->qvm.data(), kQvmSize, "stale", kQvmSize - 1);
   lookup_model(ctx.get(), kId);
-  EXPECT_STREQ(ctx->qvm.data(), c.model) << c.what;
+  EXPECT_STREQ(ctx->qvm.data(), c.model);
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, LookupNameModel, ::testing::ValuesIn(kNameModelCases));
+INSTANTIATE_TEST_SUITE_P(Table, LookupNameModel, ::testing::ValuesIn(kNameModelCases),
+                         testsupport::CaseName());
 
 TEST(LookupName, IdAsTheLastCharactersOfTheText) {
   char name[kIdSize];
@@ -108,9 +117,9 @@ TEST(LookupName, LongNameCutTo16ButEchoedWholeUnderDebug) {
   std::string config = std::string(kId) + ";ABCDEFGHIJKLMNOPQRST;QV-S0\n";
   std::vector<char> text = exact(config);
   char name[kIdSize];
-  testing::internal::CaptureStdout();
-  NameResult r = lookup_name(text.data(), kId, name, sizeof name, true);
-  std::string out = testing::internal::GetCapturedStdout();
+  NameResult r = NameResult::kAbsent;
+  const std::string out =
+      capture_stdout([&] { r = lookup_name(text.data(), kId, name, sizeof name, true); });
   EXPECT_EQ(r, NameResult::kFound);
   EXPECT_STREQ(name, "ABCDEFGHIJKLMNOP");
   EXPECT_EQ(out, "mpos=16,epos=16,putchar:\nABCDEFGHIJKLMNOPQRST");
@@ -146,9 +155,7 @@ TEST_P(LookupNameBuffer, CutTo16AndToTheCallersBuffer) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Sizes, LookupNameBuffer, ::testing::ValuesIn(kNameBufferCases),
-                         [](const ::testing::TestParamInfo<NameBufferCase> &info) {
-                           return std::string(info.param.name);
-                         });
+                         testsupport::CaseName());
 
 class LookupModel : public ::testing::Test {
  protected:
@@ -196,9 +203,7 @@ TEST_F(LookupModel, S0EntryGetsNoModel) {
 TEST_F(LookupModel, DebugTrace) {
   set_config(std::string(kId) + ";Kitchen;QV-S0\nnext\n");
   ctx->debug = 1;
-  testing::internal::CaptureStdout();
-  lookup_model(ctx.get(), kId);
-  std::string out = testing::internal::GetCapturedStdout();
+  const std::string out = capture_stdout([this] { lookup_model(ctx.get(), kId); });
   std::string stack = "stack=" + std::string(ctx->config.data()) + ",needle=" + kId + ",spop=";
   EXPECT_EQ(out.compare(0, stack.size(), stack), 0) << out;
   std::string rest = std::string("mpos=0,epos=0,putchar:\n") + kId +
@@ -210,11 +215,13 @@ TEST_F(LookupModel, DebugTrace) {
 }
 
 struct FieldCase {
-  const char *what;
+  const char *name;
   std::string config;
   int n;
   const char *expected;
 };
+
+void PrintTo(const FieldCase &c, std::ostream *os) { *os << c.name; }
 
 const FieldCase kFieldCases[] = {
     {"key word", "S01;Garage;800\n", 0, "S01"},
@@ -248,10 +255,11 @@ TEST_P(LookupField, Extract) {
   out.fill('x');
   const char *f = extract_field(text.data(), "S01", ';', c.n, out);
   EXPECT_EQ(f, out.data());
-  EXPECT_STREQ(f, c.expected) << c.what;
+  EXPECT_STREQ(f, c.expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, LookupField, ::testing::ValuesIn(kFieldCases));
+INSTANTIATE_TEST_SUITE_P(Table, LookupField, ::testing::ValuesIn(kFieldCases),
+                         testsupport::CaseName());
 
 TEST(LookupFieldLong, WordOver100CharactersIsCutAt100) {
   // Word of 150 characters: "S01;" + 90 'a' + ";" + 55 'b'.

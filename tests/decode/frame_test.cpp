@@ -1,126 +1,95 @@
-// Tests of the data frame check: checksum, cut, error record in err.txt.
+// Tests of the frame check on the frame text alone: checksum, cut, figures.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <ctime>
-#include <memory>
+#include <ostream>
 #include <string>
 
 #include "decode/frame.h"
-#include "engine/poll_context.h"
-#include "serial/protocol.h"
-#include "support/test_support.h"
+#include "support/param_name.h"
 
 namespace {
 
-constexpr std::time_t kMarch7 = 1772892309;  // 2026-03-07 14:05:09 UTC
-constexpr const char *kRom = "28FF4A6B011603C1";
-
-class Frame : public ::testing::Test {
- protected:
-  void SetUp() override {
-    setenv("TZ", "UTC", 1);
-    tzset();
-    testsupport::FakeClock::install(kMarch7);
-    testsupport::prepare_context(ctx.get(), dir.path(), -1);
-    ctx->state = STATE_POLL;
-    copy_bounded(ctx->table.ids[0].data(), kIdSize, kRom, kIdMax);
-    ctx->idi = 0;
-  }
-  void TearDown() override { testsupport::FakeClock::uninstall(); }
-  // Receives `line` as the answer of entry idi and checks its frame.
-  void check(const std::string &line) {
-    copy_bounded(ctx->line.data(), kLineSize, line.c_str(), kLineSize - 1);
-    split_line(ctx.get());
-    check_frame(ctx.get());
-  }
-  std::string err_log() const { return testsupport::read_file(dir.file("err.txt")); }
-
-  testsupport::TempDir dir;
-  std::unique_ptr<PollContext> ctx = std::make_unique<PollContext>();
-};
-
 struct FrameCase {
-  const char *what;
-  const char *line;
-  int crc;
-  const char *frame;  // rxa[2] after the check
+  const char *name;
+  const char *frame;  // the third field of a data line
+  bool good;
+  const char *after;  // the text after the check
 };
+
+void PrintTo(const FrameCase &c, std::ostream *os) { *os << c.name; }
 
 const FrameCase kFrameCases[] = {
-    {"checksum 9C", "0;o;50 05 4B 46 7F FF 0C 10 1C 9C 7\n", CRC_OK,
-     "50 05 4B 46 7F FF 0C 10 1C "},
-    {"checksum 9c in lower case", "0;o;50 05 4B 46 7F FF 0C 10 1C 9c 7\n", CRC_OK,
-     "50 05 4B 46 7F FF 0C 10 1C "},
-    {"nine FF", "0;o;FF FF FF FF FF FF FF FF FF F7 00\n", CRC_OK, "FF FF FF FF FF FF FF FF FF "},
-    {"nine ff in lower case", "0;o;ff ff ff ff ff ff ff ff ff f7 00\n", CRC_OK,
-     "ff ff ff ff ff ff ff ff ff "},
-    {"colons", "0;o;50:05:4B:46:7F:FF:0C:10:1C:9C:7\n", CRC_OK, "50:05:4B:46:7F:FF:0C:10:1C:"},
-    {"semicolons", "0;o;50;05;4B;46;7F;FF;0C;10;1C;9C;7\n", CRC_OK,
-     "50;05;4B;46;7F;FF;0C;10;1C;"},
-    {"pair without a digit reads 0", "0;o;zz 05 4B 46 7F FF 0C 10 1C 4C 7\n", CRC_OK,
-     "zz 05 4B 46 7F FF 0C 10 1C "},
-    {"'-' is not a digit", "0;o;-1 05 4B 46 7F FF 0C 10 1C 4C 7\n", CRC_OK,
-     "-1 05 4B 46 7F FF 0C 10 1C "},
-    {"digit then blank reads the digit", "0;o;5  05 4B 46 7F FF 0C 10 1C 51 7\n", CRC_OK,
-     "5  05 4B 46 7F FF 0C 10 1C "},
-    {"blank then digit reads the digit", "0;o; 5 05 4B 46 7F FF 0C 10 1C 51 7\n", CRC_OK,
-     " 5 05 4B 46 7F FF 0C 10 1C "},
-    {"30 characters are not checked", "0;o;50 05 4B 46 7F FF 0C 10 1C 9C \n", CRC_BAD,
+    {"upper_case", "50 05 4B 46 7F FF 0C 10 1C 9C 7", true, "50 05 4B 46 7F FF 0C 10 1C "},
+    {"lower_case", "50 05 4b 46 7f ff 0c 10 1c 9c 7", true, "50 05 4b 46 7f ff 0c 10 1c "},
+    {"sum_wraps_at_256", "FF FF FF FF FF FF FF FF FF F7 00", true, "FF FF FF FF FF FF FF FF FF "},
+    {"sum_one_off", "50 05 4B 46 7F FF 0C 10 1C 9D 7", false, "50 05 4B 46 7F FF 0C 10 1C 9D 7"},
+    {"last_byte_counts", "50 05 4B 46 7F FF 0C 10 1D 9C 7", false,
+     "50 05 4B 46 7F FF 0C 10 1D 9C 7"},
+    {"first_byte_counts", "51 05 4B 46 7F FF 0C 10 1C 9C 7", false,
+     "51 05 4B 46 7F FF 0C 10 1C 9C 7"},
+    {"low_digit_of_checksum", "50 05 4B 46 7F FF 0C 10 1C 9B 7", false,
+     "50 05 4B 46 7F FF 0C 10 1C 9B 7"},
+    {"exactly_31_checked", "50 05 4B 46 7F FF 0C 10 1C 9C  ", true, "50 05 4B 46 7F FF 0C 10 1C "},
+    {"30_not_checked", "50 05 4B 46 7F FF 0C 10 1C 9C ", false,
      "50 05 4B 46 7F FF 0C 10 1C 9C "},
-    {"ROM id while polling", "0;o;28FF4A1B02170312\n", CRC_BAD, "28FF4A1B02170312"},
-    {"nothing after the second field", "0;o\n", CRC_BAD, ""},
-    {"empty third field", "0;o;\n", CRC_BAD, ""},
+    {"rom_id", "28FF4A1B02170312", false, "28FF4A1B02170312"},
+    {"empty", "", false, ""},
 };
 
-class FrameTable : public Frame, public ::testing::WithParamInterface<FrameCase> {};
+class FrameTable : public ::testing::TestWithParam<FrameCase> {};
 
 TEST_P(FrameTable, CheckAndCut) {
   const FrameCase &c = GetParam();
-  check(c.line);
-  ASSERT_NE(ctx->rxa[2], nullptr) << c.what;
-  EXPECT_EQ(ctx->crc, c.crc) << c.what;
-  EXPECT_STREQ(ctx->rxa[2], c.frame) << c.what;
-  EXPECT_FALSE(testsupport::file_exists(dir.file("err.txt"))) << c.what;
+  std::string text = c.frame;
+  decode::FrameSum sum;
+  EXPECT_EQ(decode::check_frame(text.data(), &sum), c.good);
+  EXPECT_STREQ(text.c_str(), c.after);
+  EXPECT_EQ(sum.checked, std::string(c.frame).size() > 30);
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, FrameTable, ::testing::ValuesIn(kFrameCases));
+INSTANTIATE_TEST_SUITE_P(Table, FrameTable, ::testing::ValuesIn(kFrameCases),
+                         testsupport::CaseName());
 
-TEST_F(Frame, BadChecksumLogsOneRecordAndKeepsTheFrameWhole) {
-  check("0;o;50 05 4B 46 7F FF 0C 10 1C 9D 7\n");
-  EXPECT_EQ(ctx->crc, CRC_BAD);
-  EXPECT_STREQ(ctx->rxa[2], "50 05 4B 46 7F FF 0C 10 1C 9D 7");
-  EXPECT_EQ(err_log(),
-            "07.03.26 14:05:09;28FF4A6B011603C1;err cnc ser;50 05 4B 46 7F FF 0C 10 1C 9D 7;\n");
+TEST(FrameSum, FiguresOfTheCheck) {
+  std::string text = "50 05 4B 46 7F FF 0C 10 1C 9D 7";
+  decode::FrameSum sum;
+  ASSERT_FALSE(decode::check_frame(text.data(), &sum));
+  EXPECT_EQ(sum.bytes[0], 0x50u);
+  EXPECT_EQ(sum.bytes[8], 0x1Cu);
+  EXPECT_EQ(sum.sums[1], 0x55u);
+  EXPECT_EQ(sum.sums[5], (0x50u + 0x05 + 0x4B + 0x46 + 0x7F + 0xFF) % 256u);
+  EXPECT_EQ(sum.sums[8], 0x9Cu);
+  EXPECT_EQ(sum.checksum, 0x9Du);
 }
 
-TEST_F(Frame, RecordUsesTheNameAndAppends) {
-  copy_bounded(ctx->table.idn[0].data(), kIdSize, "Kitchen", kIdMax);
-  check("0;o;50 05 4B 46 7F FF 0C 10 1C 9D 7\n");
-  testsupport::FakeClock::now = kMarch7 + 1;
-  check("0;o;FF FF FF FF FF FF FF FF FF F8 00\n");
-  EXPECT_EQ(err_log(),
-            "07.03.26 14:05:09;Kitchen;err cnc ser;50 05 4B 46 7F FF 0C 10 1C 9D 7;\n"
-            "07.03.26 14:05:10;Kitchen;err cnc ser;FF FF FF FF FF FF FF FF FF F8 00;\n");
+struct HexCase {
+  const char *name;
+  const char *frame;
+  int positions[8];
+  int count;
+  unsigned value;
+};
+
+void PrintTo(const HexCase &c, std::ostream *os) { *os << c.name; }
+
+const HexCase kHexCases[] = {
+    {"pair", "4B", {0, 1}, 2, 0x4B},
+    {"order_given", "0110", {2, 3, 0, 1}, 4, 0x1001},
+    {"counter_width", "78 56 34 12", {9, 10, 6, 7, 3, 4, 0, 1}, 8, 0x12345678},
+    {"all_ones_32_bits", "FF FF FF FF", {9, 10, 6, 7, 3, 4, 0, 1}, 8, 0xFFFFFFFFu},
+    {"stops_at_non_digit", "4z", {0, 1}, 2, 4},
+    {"leading_blank_skipped", " 5", {0, 1}, 2, 5},
+    {"no_digit_reads_0", "zz", {0, 1}, 2, 0},
+    {"minus_is_no_digit", "-1", {0, 1}, 2, 0},
+};
+
+class HexTable : public ::testing::TestWithParam<HexCase> {};
+
+TEST_P(HexTable, ReadsLikeScanfHex) {
+  const HexCase &c = GetParam();
+  EXPECT_EQ(decode::hex_at(c.frame, c.positions, c.count), c.value);
 }
 
-TEST_F(Frame, LongRecordIsWrittenWhole) {
-  const std::string frame =
-      "50 05 4B 46 7F FF 0C 10 1C 00 " + std::string("0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ");
-  check("0;o;" + frame + "\n");
-  const std::string record = std::string(kRom) + ";err cnc ser;" + frame;
-  ASSERT_GT(record.size(), 67u);
-  EXPECT_EQ(err_log(), "07.03.26 14:05:09;" + record + ";\n");
-}
-
-TEST_F(Frame, UnwritableErrorLogEndsTheProcess) {
-#ifdef KELVINLOG_EMULATED
-  GTEST_SKIP() << "fork death tests hang under qemu-user on the build machines";
-#endif
-  const std::string missing = dir.file("missing");
-  copy_bounded(ctx->outdir.data(), kDirSize, (missing + "/").c_str(), kDirSize - 1);
-  EXPECT_EXIT(check("0;o;50 05 4B 46 7F FF 0C 10 1C 9D 7\n"), ::testing::ExitedWithCode(255),
-              missing + "/err\\.txt: No such file or directory");
-}
+INSTANTIATE_TEST_SUITE_P(Table, HexTable, ::testing::ValuesIn(kHexCases), testsupport::CaseName());
 
 }  // namespace

@@ -1,17 +1,12 @@
-// Tests of the S0 channels: scaling to Wh, configured names and rates, value files.
+// Tests of the S0 decoder: impulse counts to watt-hours, rates, value text.
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
-
-#include <climits>
 #include <cstdint>
-#include <memory>
+#include <ostream>
 #include <string>
 
 #include "decode/s0.h"
-#include "engine/poll_context.h"
-#include "serial/protocol.h"
-#include "support/test_support.h"
+#include "support/param_name.h"
 
 namespace {
 
@@ -20,6 +15,8 @@ struct ScaleCase {
   std::int32_t imp;
   std::uint64_t wh;
 };
+
+void PrintTo(const ScaleCase &c, std::ostream *os) { *os << c.count << " at " << c.imp; }
 
 const ScaleCase kScaleCases[] = {
     {1001, 1000, 1001},
@@ -46,222 +43,48 @@ class S0Scale : public ::testing::TestWithParam<ScaleCase> {};
 
 TEST_P(S0Scale, ToWattHours) {
   const ScaleCase &c = GetParam();
-  EXPECT_EQ(scale_to_wh(c.count, c.imp), c.wh) << c.count << " at " << c.imp;
+  EXPECT_EQ(decode::scale_to_wh(c.count, c.imp), c.wh) << c.count << " at " << c.imp;
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, S0Scale, ::testing::ValuesIn(kScaleCases));
+std::string scale_case_name(const ::testing::TestParamInfo<ScaleCase> &info) {
+  return testsupport::test_name(std::to_string(info.param.count) + "_at_" +
+                                std::to_string(info.param.imp));
+}
 
-// Counts and rates are read as atol would, clamped to the range of long long.
-struct ParseCase {
+INSTANTIATE_TEST_SUITE_P(Table, S0Scale, ::testing::ValuesIn(kScaleCases), scale_case_name);
+
+struct RateCase {
   const char *name;
-  const char *text;
-  long long value;
+  const char *field;
+  std::int32_t imp;
 };
 
-void PrintTo(const ParseCase &c, std::ostream *os) { *os << c.name; }
+void PrintTo(const RateCase &c, std::ostream *os) { *os << c.name; }
 
-const ParseCase kParseCases[] = {
-    {"digits", "4000", 4000},
-    {"blanks_before", " \t\n42", 42},
-    {"plus_sign", "+800", 800},
-    {"minus_sign", "-800", -800},
-    {"stops_at_a_non_digit", "12;34", 12},
-    {"no_digits", "abc", 0},
-    {"empty", "", 0},
-    {"largest", "9223372036854775807", LLONG_MAX},
-    {"too_large", "99999999999999999999", LLONG_MAX},
-    {"too_small", "-99999999999999999999", -LLONG_MAX},
+const RateCase kRateCases[] = {
+    {"plain", "800", 800},        {"empty", "", 1000},           {"zero", "0", 1000},
+    {"negative", "-800", 1000},   {"no_digits", "abc", 1000},    {"trailing_text", "250x", 250},
+    {"one", "1", 1},              {"int32_max", "2147483647", 2147483647},
+    {"above_int32", "2147483648", 1000},
 };
 
-class ParseLong : public ::testing::TestWithParam<ParseCase> {};
+class S0Rate : public ::testing::TestWithParam<RateCase> {};
 
-TEST_P(ParseLong, LikeAtolButClamped) {
-  EXPECT_EQ(parse_long(GetParam().text), GetParam().value);
+TEST_P(S0Rate, FromTheField) {
+  EXPECT_EQ(decode::impulse_rate(GetParam().field), GetParam().imp);
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, ParseLong, ::testing::ValuesIn(kParseCases),
-                         [](const ::testing::TestParamInfo<ParseCase> &info) {
-                           return std::string(info.param.name);
-                         });
+INSTANTIATE_TEST_SUITE_P(Table, S0Rate, ::testing::ValuesIn(kRateCases), testsupport::CaseName());
 
-class S0Line : public ::testing::Test {
- protected:
-  // Three entries already found; `config` is the configuration text.
-  void prepare(const std::string &config) {
-    testsupport::prepare_context(ctx.get(), dir.path(), -1, config);
-    ctx->state = STATE_ENUMERATE;
-    for (const char *id : {"28AAAAAAAAAAAAA1", "28BBBBBBBBBBBBB2", "10CCCCCCCCCCCCC3"}) {
-      copy_bounded(ctx->table.ids[static_cast<std::size_t>(ctx->idi)].data(), kIdSize, id, kIdMax);
-      ++ctx->idi;
-    }
-    ctx->idmax = ctx->idi;
-    ctx->rxz = 321;
-  }
-  void receive(const std::string &line) {
-    copy_bounded(ctx->line.data(), kLineSize, line.c_str(), kLineSize - 1);
-    split_line(ctx.get());
-    handle_s0_line(ctx.get());
-  }
-  std::string out(const std::string &name) const { return testsupport::read_file(dir.file(name)); }
-
-  testsupport::TempDir dir;
-  std::unique_ptr<PollContext> ctx = std::make_unique<PollContext>();
-};
-
-TEST_F(S0Line, DefaultsWithoutConfiguration) {
-  prepare("28AAAAAAAAAAAAA1;Kitchen\n");
-  receive("$S0;1234;5678\n");
-  EXPECT_STREQ(ctx->table.ids[2].data(), "10CCCCCCCCCCCCC3");
-  EXPECT_STREQ(ctx->table.ids[3].data(), "S01");
-  EXPECT_STREQ(ctx->table.ids[4].data(), "S02");
-  EXPECT_EQ(ctx->idi, 5);
-  EXPECT_EQ(ctx->idmax, 5);
-  EXPECT_EQ(ctx->rxz, 0);
-  EXPECT_EQ(out("S01v.txt"), "1234\n");
-  EXPECT_EQ(out("S02v.txt"), "5678\n");
-  EXPECT_STREQ(ctx->s0_names[0].data(), "S01");
-  EXPECT_STREQ(ctx->s0_names[1].data(), "S02");
-}
-
-struct ChannelCase {
-  const char *what;
-  const char *config;
-  const char *file1;  // S01 value file and its content for the count 1001
-  const char *value1;
-  const char *file2;  // S02 value file and its content for the count 4000
-  const char *value2;
-};
-
-const ChannelCase kChannelCases[] = {
-    {"name and rate", "S01;Garage;800\n", "Garagev.txt", "1251\n", "S02v.txt", "4000\n"},
-    {"empty rate", "S01;Garage;\n", "Garagev.txt", "1001\n", "S02v.txt", "4000\n"},
-    {"missing rate", "S01;Garage\n", "Garagev.txt", "1001\n", "S02v.txt", "4000\n"},
-    {"empty name", "S01;;800\n", "S01v.txt", "1251\n", "S02v.txt", "4000\n"},
-    {"blank in the name", "S01;My Garage;800\n", "Myv.txt", "1001\n", "S02v.txt", "4000\n"},
-    {"rate 0", "S01;Garage;0\n", "Garagev.txt", "1001\n", "S02v.txt", "4000\n"},
-    {"negative rate", "S01;Garage;-800\n", "Garagev.txt", "1001\n", "S02v.txt", "4000\n"},
-    {"rate without digits", "S01;Garage;abc\n", "Garagev.txt", "1001\n", "S02v.txt", "4000\n"},
-    {"rate with a plus sign", "S01;Garage;+800\n", "Garagev.txt", "1251\n", "S02v.txt", "4000\n"},
-    {"largest rate", "S01;Garage;2147483647\n", "Garagev.txt", "0\n", "S02v.txt", "4000\n"},
-    {"rate past the largest", "S01;Garage;2147483648\n", "Garagev.txt", "1001\n", "S02v.txt",
-     "4000\n"},
-    {"both channels", "S01;Garage;2000\nS02;Attic;500\n", "Garagev.txt", "500\n", "Atticv.txt",
-     "8000\n"},
-    {"only S02 configured", "S02;Attic;2500\n", "S01v.txt", "1001\n", "Atticv.txt", "1600\n"},
-    {"name cut to 19", "S01;ABCDEFGHIJKLMNOPQRSTUVWXYZ;1000\n", "ABCDEFGHIJKLMNOPQRSv.txt",
-     "1001\n", "S02v.txt", "4000\n"},
-    {"S01 inside a device line", "28FF4A1B02170312;PS01;2000\nS01;Garage;800\n", "PS01v.txt",
-     "500\n", "S02v.txt", "4000\n"},
-};
-
-class S0Channels : public S0Line, public ::testing::WithParamInterface<ChannelCase> {};
-
-TEST_P(S0Channels, NamesRatesAndFiles) {
-  const ChannelCase &c = GetParam();
-  prepare(c.config);
-  receive("$S0;1001;4000\n");
-  EXPECT_EQ(out(c.file1), c.value1) << c.what;
-  EXPECT_EQ(out(c.file2), c.value2) << c.what;
-  EXPECT_STREQ(ctx->table.ids[3].data(), "S01") << c.what;
-  EXPECT_STREQ(ctx->table.ids[4].data(), "S02") << c.what;
-}
-
-INSTANTIATE_TEST_SUITE_P(Table, S0Channels, ::testing::ValuesIn(kChannelCases));
-
-// The adapter's counters are 32 bits wide: every count up to the largest
-// reaches the value files whole, scaled in 64 bits.
-struct CountCase {
-  const char *name;
-  const char *config;
-  const char *line;
-  const char *file1;  // S01 value file and its content
-  const char *value1;
-  const char *file2;  // S02 value file and its content
-  const char *value2;
-};
-
-void PrintTo(const CountCase &c, std::ostream *os) { *os << c.name; }
-
-const CountCase kCountCases[] = {
-    {"leading_zeros", "", "$S0;0042;0007\n", "S01v.txt", "42\n", "S02v.txt", "7\n"},
-    {"past_16_bits", "", "$S0;70000;65536\n", "S01v.txt", "70000\n", "S02v.txt", "65536\n"},
-    {"largest_counts", "", "$S0;4294967295;4294967295\n", "S01v.txt", "4294967295\n",
-     "S02v.txt", "4294967295\n"},
-    {"largest_counts_scaled", "S01;Heat;800\nS02;Cold;2000\n", "$S0;4294967295;4294967295\n",
-     "Heatv.txt", "5368709118\n", "Coldv.txt", "2147483647\n"},
-};
-
-class S0Counts : public S0Line, public ::testing::WithParamInterface<CountCase> {};
-
-TEST_P(S0Counts, ReachTheValueFilesWhole) {
-  const CountCase &c = GetParam();
-  prepare(c.config);
-  receive(c.line);
-  EXPECT_EQ(out(c.file1), c.value1);
-  EXPECT_EQ(out(c.file2), c.value2);
-}
-
-INSTANTIATE_TEST_SUITE_P(Cases, S0Counts, ::testing::ValuesIn(kCountCases),
-                         [](const ::testing::TestParamInfo<CountCase> &info) {
-                           return std::string(info.param.name);
-                         });
-
-TEST_F(S0Line, MissingThirdFieldLeavesTheS02FileUntouched) {
-  prepare("");
-  testsupport::write_file(dir.file("S02v.txt"), "old\n");
-  receive("$S0;1234\n");
-  EXPECT_EQ(out("S01v.txt"), "1234\n");
-  EXPECT_EQ(out("S02v.txt"), "old\n");
-  EXPECT_STREQ(ctx->table.ids[4].data(), "S02");
-  EXPECT_EQ(ctx->idi, 5);
-  EXPECT_EQ(ctx->rxz, 0);
-}
-
-// A name is a file-name stem in the output directory: one with a '/' would
-// reach into another directory, so the key stands instead; the rate still counts.
-TEST_F(S0Line, NameWithASlashFallsBackToTheKey) {
-  const struct {
-    const char *config;
-    const char *status;  // printed for this S0 line
-    const char *stem1;
-    const char *stem2;
-  } cases[] = {
-      {"S01;../up;800\nS02;Heat/pump;500\n",
-       "S0 name \"../up\" of S01 refused as a file name, the key is used instead\n"
-       "S0 name \"Heat/pump\" of S02 refused as a file name, the key is used instead\n",
-       "S01", "S02"},
-      {"S01;/;800\nS02;Attic;500\n",
-       "S0 name \"/\" of S01 refused as a file name, the key is used instead\n", "S01", "Attic"},
-      // The slash lies beyond the 19 characters kept.
-      {"S01;ABCDEFGHIJKLMNOPQRS/up;800\nS02;;500\n", "", "ABCDEFGHIJKLMNOPQRS", "S02"},
-  };
-  // The output directory lies one below the test's own, which catches a "../".
-  const std::string outdir = dir.file("out");
-  ASSERT_EQ(mkdir(outdir.c_str(), 0700), 0);
-  for (const auto &c : cases) {
-    SCOPED_TRACE(c.config);
-    prepare(c.config);
-    copy_bounded(ctx->outdir.data(), kDirSize, (outdir + "/").c_str(), kDirSize - 1);
-    testing::internal::CaptureStdout();
-    receive("$S0;1001;4000\n");
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), c.status);
-    EXPECT_STREQ(ctx->s0_names[0].data(), c.stem1);
-    EXPECT_STREQ(ctx->s0_names[1].data(), c.stem2);
-    EXPECT_EQ(out("out/" + std::string(c.stem1) + "v.txt"), "1251\n");
-    EXPECT_EQ(out("out/" + std::string(c.stem2) + "v.txt"), "8000\n");
-  }
-  EXPECT_FALSE(testsupport::file_exists(dir.file("upv.txt")));
-}
-
-TEST_F(S0Line, UnwritableOutputDirectoryEndsTheProcess) {
-#ifdef KELVINLOG_EMULATED
-  GTEST_SKIP() << "fork death tests hang under qemu-user on the build machines";
-#endif
-  prepare("");
-  const std::string missing = dir.file("missing");
-  copy_bounded(ctx->outdir.data(), kDirSize, (missing + "/").c_str(), kDirSize - 1);
-  EXPECT_EXIT(receive("$S0;1;2\n"), ::testing::ExitedWithCode(255),
-              missing + "/S01v\\.txt: No such file or directory");
+TEST(S0Value, DecimalTextOfTheEnergy) {
+  char value[decode::kS0ValueSize];
+  EXPECT_EQ(decode::decode_s0("0042", 1000, value, sizeof value), 42u);
+  EXPECT_STREQ(value, "42");
+  EXPECT_EQ(decode::decode_s0("4294967295", 1, value, sizeof value), 4294967295000u);
+  EXPECT_STREQ(value, "4294967295000");
+  char small[4];
+  EXPECT_EQ(decode::decode_s0("123456", 1000, small, sizeof small), 123456u);
+  EXPECT_STREQ(small, "123");
 }
 
 }  // namespace

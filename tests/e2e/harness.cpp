@@ -3,14 +3,11 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <ftw.h>
 #include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/prctl.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -36,21 +33,6 @@ constexpr std::size_t kReadChunk = 4096;
 int ms_left(SteadyTime deadline) {
   const auto left = std::chrono::duration_cast<Ms>(deadline - Clock::now()).count();
   return left > 0 ? static_cast<int>(left) : 0;
-}
-
-void make_dirs(const std::string &path) {
-  std::string part;
-  std::stringstream ss(path);
-  std::string piece;
-  while (std::getline(ss, piece, '/')) {
-    if (piece.empty()) continue;
-    part += "/" + piece;
-    mkdir(part.c_str(), 0755);
-  }
-}
-
-int remove_entry(const char *path, const struct stat *, int, struct FTW *) {
-  return remove(path);
 }
 
 std::string test_stem() {
@@ -112,85 +94,10 @@ std::string sim_bin() {
 
 std::string scenario_dir() { return E2E_SCENARIO_DIR; }
 
-// --- files -----------------------------------------------------------------
-
-std::string read_file(const std::string &path, const std::string &missing) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return missing;
-  std::ostringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
-
-bool path_exists(const std::string &path) {
-  struct stat st {};
-  return lstat(path.c_str(), &st) == 0;
-}
-
-bool is_directory(const std::string &path) {
-  struct stat st {};
-  return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-void write_file(const std::string &path, const std::string &content) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << content;
-  if (!out) ADD_FAILURE() << "cannot write " << path;
-}
-
-void replace_file(const std::string &path, const std::string &content) {
-  const std::string tmp = path + ".new";
-  write_file(tmp, content);
-  if (rename(tmp.c_str(), path.c_str()) != 0) ADD_FAILURE() << "cannot rename to " << path;
-}
-
-void write_script(const std::string &path, const std::string &body) {
-  write_file(path, body);
-  chmod(path.c_str(), 0755);
-}
-
-std::vector<std::string> list_dir(const std::string &path) {
-  std::vector<std::string> names;
-  DIR *dir = opendir(path.c_str());
-  if (dir == nullptr) return names;
-  while (const dirent *e = readdir(dir)) {
-    const std::string name = e->d_name;
-    if (name != "." && name != "..") names.push_back(name);
-  }
-  closedir(dir);
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
-int count_of(const std::string &hay, const std::string &needle) {
-  if (needle.empty()) return 0;
-  int n = 0;
-  for (std::size_t pos = hay.find(needle); pos != std::string::npos;
-       pos = hay.find(needle, pos + needle.size())) {
-    ++n;
-  }
-  return n;
-}
-
-std::vector<std::string> split_lines(const std::string &text) {
-  std::vector<std::string> lines;
-  std::size_t start = 0;
-  while (start < text.size()) {
-    const std::size_t nl = text.find('\n', start);
-    if (nl == std::string::npos) {
-      lines.push_back(text.substr(start));
-      break;
-    }
-    lines.push_back(text.substr(start, nl - start));
-    start = nl + 1;
-  }
-  return lines;
-}
-
 // --- scratch tree ----------------------------------------------------------
 
 Scratch::Scratch(bool make_outdir) {
-  make_dirs(E2E_SCRATCH_DIR);
+  testsupport::make_dirs(E2E_SCRATCH_DIR);
   std::string templ = std::string(E2E_SCRATCH_DIR) + "/" + test_stem() + "-XXXXXX";
   std::vector<char> buf(templ.begin(), templ.end());
   buf.push_back('\0');
@@ -206,8 +113,7 @@ Scratch::Scratch(bool make_outdir) {
 
 Scratch::~Scratch() {
   if (root_.empty() || getenv("E2E_KEEP") != nullptr) return;
-  chmod(root_.c_str(), 0755);
-  nftw(root_.c_str(), remove_entry, 16, FTW_DEPTH | FTW_PHYS);
+  testsupport::remove_tree(root_);
 }
 
 void Scratch::write_config(const std::string &text) const {
@@ -403,59 +309,31 @@ std::vector<std::string> StubBin::env() const { return {"PATH=" + dir_ + ":/usr/
 // --- the adapter's side of the line ----------------------------------------
 
 PtyAdapter::PtyAdapter() {
-  master_ = posix_openpt(O_RDWR | O_NOCTTY);
-  if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0) {
-    ADD_FAILURE() << "posix_openpt: " << std::strerror(errno);
-    return;
-  }
-  fcntl(master_, F_SETFD, FD_CLOEXEC);
-  fcntl(master_, F_SETFL, O_NONBLOCK);
-  const char *name = ptsname(master_);
-  if (name == nullptr) {
-    ADD_FAILURE() << "ptsname: " << std::strerror(errno);
-    return;
-  }
-  slave_path_ = name;
-  slave_ = open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
-  if (slave_ < 0) ADD_FAILURE() << "open " << name << ": " << std::strerror(errno);
+  if (!pty_.ok()) return;
+  slave_ = open(pty_.slave_path().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+  if (slave_ < 0) ADD_FAILURE() << "open " << pty_.slave_path() << ": " << std::strerror(errno);
 }
 
 PtyAdapter::~PtyAdapter() { unplug(); }
 
 void PtyAdapter::unplug() {
-  if (master_ >= 0) close(master_);
+  pty_.close_master();
   if (slave_ >= 0) close(slave_);
-  master_ = -1;
   slave_ = -1;
 }
 
-void PtyAdapter::send(const std::string &bytes) {
-  std::size_t sent = 0;
-  const SteadyTime deadline = Clock::now() + Ms(2000);
-  while (master_ >= 0 && sent < bytes.size() && Clock::now() < deadline) {
-    const ssize_t n = write(master_, bytes.data() + sent, bytes.size() - sent);
-    if (n > 0) {
-      sent += static_cast<std::size_t>(n);
-      continue;
-    }
-    pollfd p{master_, POLLOUT, 0};
-    poll(&p, 1, 20);
-  }
-  if (sent < bytes.size()) ADD_FAILURE() << "adapter could not send " << bytes.size() << " bytes";
-}
-
 void PtyAdapter::read_some(Ms timeout) {
-  if (master_ < 0) {
+  if (pty_.master() < 0) {
     poll(nullptr, 0, static_cast<int>(std::min<long>(timeout.count(), 10)));
     return;
   }
-  pollfd p{master_, POLLIN, 0};
+  pollfd p{pty_.master(), POLLIN, 0};
   if (poll(&p, 1, static_cast<int>(timeout.count())) <= 0 || (p.revents & POLLIN) == 0) {
     if (p.revents != 0) poll(nullptr, 0, 5);  // hang-up or error: do not spin
     return;
   }
   std::array<char, kReadChunk> chunk{};
-  const ssize_t n = read(master_, chunk.data(), chunk.size());
+  const ssize_t n = read(pty_.master(), chunk.data(), chunk.size());
   if (n <= 0) return;
   const SteadyTime now = Clock::now();
   for (ssize_t i = 0; i < n; ++i) {
@@ -530,85 +408,6 @@ bool StandIn::wait_commands(const std::function<bool(const std::vector<std::stri
     if (Clock::now() >= deadline) return false;
     poll(nullptr, 0, 20);
   }
-}
-
-// --- notify socket -------------------------------------------------------------
-
-namespace {
-
-socklen_t unix_address(const std::string &name, sockaddr_un *addr) {
-  std::memset(addr, 0, sizeof *addr);
-  addr->sun_family = AF_UNIX;
-  if (name.size() < 2 || name.size() >= sizeof addr->sun_path) return 0;
-  std::memcpy(addr->sun_path, name.data(), name.size());
-  if (name[0] != '@') return static_cast<socklen_t>(sizeof addr->sun_family + name.size() + 1);
-  addr->sun_path[0] = '\0';
-  return static_cast<socklen_t>(sizeof addr->sun_family + name.size());
-}
-
-}  // namespace
-
-NotifyListener::NotifyListener(bool abstract) {
-  if (abstract) {
-    static int serial = 0;
-    name_ = "@kelvinlog-e2e-" + std::to_string(getpid()) + "-" + std::to_string(++serial) + "-" +
-            std::to_string(Clock::now().time_since_epoch().count());
-  } else {
-    char templ[] = "/tmp/kelvinlog-e2e-notify-XXXXXX";
-    if (mkdtemp(templ) == nullptr) {
-      ADD_FAILURE() << "mkdtemp: " << std::strerror(errno);
-      return;
-    }
-    dir_ = templ;
-    name_ = dir_ + "/notify";
-  }
-  sockaddr_un addr;
-  const socklen_t len = unix_address(name_, &addr);
-  fd_ = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-  if (len == 0 || fd_ < 0 || bind(fd_, reinterpret_cast<const sockaddr *>(&addr), len) != 0) {
-    ADD_FAILURE() << "notify socket " << name_ << ": " << std::strerror(errno);
-    if (fd_ >= 0) close(fd_);
-    fd_ = -1;
-  }
-}
-
-NotifyListener::~NotifyListener() {
-  if (fd_ >= 0) close(fd_);
-  if (!dir_.empty()) {
-    unlink(name_.c_str());
-    rmdir(dir_.c_str());
-  }
-}
-
-bool NotifyListener::wait_count(std::size_t n, Ms timeout) {
-  const SteadyTime deadline = Clock::now() + timeout;
-  std::array<char, 4096> buf{};
-  while (messages_.size() < n) {
-    ssize_t got = recv(fd_, buf.data(), buf.size(), 0);
-    if (got >= 0) {
-      messages_.emplace_back(buf.data(), static_cast<std::size_t>(got));
-      continue;
-    }
-    const int left = ms_left(deadline);
-    if (left == 0) return false;
-    pollfd p{fd_, POLLIN, 0};
-    poll(&p, 1, left);
-  }
-  return true;
-}
-
-int NotifyListener::fill_queue() {
-  sockaddr_un addr;
-  const socklen_t len = unix_address(name_, &addr);
-  int sender = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-  if (sender < 0) return 0;
-  int queued = 0;
-  while (queued < 1000000 &&
-         sendto(sender, "x", 1, 0, reinterpret_cast<const sockaddr *>(&addr), len) == 1) {
-    ++queued;
-  }
-  close(sender);
-  return queued;
 }
 
 std::string write_scenario(const Scratch &s, const std::string &text) {

@@ -10,9 +10,13 @@
 #include <string>
 #include <vector>
 
+#include "support/files.h"
+#include "support/notify_socket.h"
+#include "support/pty.h"
+
 namespace e2e {
 
-using Ms = std::chrono::milliseconds;
+using testsupport::Ms;
 using SteadyTime = std::chrono::steady_clock::time_point;
 
 // Binaries under test; sim_bin() is empty when the stand-in is not built.
@@ -21,23 +25,17 @@ std::string sim_bin();
 // Directory of the shipped stand-in scenarios.
 std::string scenario_dir();
 
-// --- files -----------------------------------------------------------------
+// --- files (the helpers of every test) ---------------------------------------
 
-// Whole file; `missing` when it cannot be opened.
-std::string read_file(const std::string &path, const std::string &missing = "<missing>");
-bool path_exists(const std::string &path);
-bool is_directory(const std::string &path);
-void write_file(const std::string &path, const std::string &content);
-// Writes a temporary file and renames it over `path`: readers see old or new, never half.
-void replace_file(const std::string &path, const std::string &content);
-// A shell script with mode 0755.
-void write_script(const std::string &path, const std::string &body);
-// Names in a directory, sorted, without "." and "..".
-std::vector<std::string> list_dir(const std::string &path);
-// Number of non-overlapping occurrences of `needle`.
-int count_of(const std::string &hay, const std::string &needle);
-// Lines of `text` without their '\n' (a final unterminated piece is kept).
-std::vector<std::string> split_lines(const std::string &text);
+using testsupport::count_of;
+using testsupport::is_directory;
+using testsupport::list_dir;
+using testsupport::path_exists;
+using testsupport::read_file;
+using testsupport::replace_file;
+using testsupport::split_lines;
+using testsupport::write_file;
+using testsupport::write_script;
 
 // --- scratch tree ----------------------------------------------------------
 
@@ -178,8 +176,8 @@ class PtyAdapter {
   PtyAdapter(const PtyAdapter &) = delete;
   PtyAdapter &operator=(const PtyAdapter &) = delete;
 
-  const std::string &slave_path() const { return slave_path_; }
-  void send(const std::string &bytes);
+  const std::string &slave_path() const { return pty_.slave_path(); }
+  void send(const std::string &bytes) { pty_.send(bytes); }
   // Reads from the logger until `text` has occurred `times` times in all the
   // bytes received, or the timeout has passed.
   bool wait_for(const std::string &text, Ms timeout, int times = 1);
@@ -193,12 +191,11 @@ class PtyAdapter {
  private:
   void read_some(Ms timeout);
 
-  int master_ = -1;
-  int slave_ = -1;
-  std::string slave_path_;
-  std::string received_;
-  std::string partial_;
-  std::vector<Line> lines_;
+  testsupport::Pty pty_;     // the adapter's end
+  int slave_ = -1;           // the slave, held open until unplugged
+  std::string received_;     // every byte the logger has sent
+  std::string partial_;      // the line being received
+  std::vector<Line> lines_;  // complete lines, oldest first
 };
 
 // --- the stand-in ------------------------------------------------------------
@@ -234,32 +231,9 @@ class StandIn {
 
 // --- the service manager's side of the notify protocol ---------------------------
 
-// A datagram socket standing in for systemd's notify socket. With `abstract`
-// it gets a unique abstract name ("@..."), else a path in a fresh directory
-// under /tmp (short enough for any checkout path). var() is the NOTIFY_SOCKET
-// entry for a child's environment.
-class NotifyListener {
- public:
-  explicit NotifyListener(bool abstract);
-  ~NotifyListener();
-  NotifyListener(const NotifyListener &) = delete;
-  NotifyListener &operator=(const NotifyListener &) = delete;
-
-  bool ok() const { return fd_ >= 0; }
-  const std::string &name() const { return name_; }
-  std::string var() const { return "NOTIFY_SOCKET=" + name_; }
-  // Receives until `n` datagrams have come in all, or the timeout has passed.
-  bool wait_count(std::size_t n, Ms timeout);
-  const std::vector<std::string> &messages() const { return messages_; }
-  // Sends to itself until the queue is full; returns how many it queued.
-  int fill_queue();
-
- private:
-  int fd_ = -1;
-  std::string name_;
-  std::string dir_;
-  std::vector<std::string> messages_;
-};
+// A datagram socket standing in for systemd's notify socket (the helper of
+// every test): var() is the NOTIFY_SOCKET entry for a child's environment.
+using NotifyListener = testsupport::NotifySocket;
 
 // Writes a scenario file into root/aux and returns its path.
 std::string write_scenario(const Scratch &s, const std::string &text);

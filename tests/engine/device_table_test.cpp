@@ -65,7 +65,7 @@ TEST_F(DeviceTableTest, NamesThatAreNoFileNamesAreRefused) {
             "idn[0]=Kitchen\n");
   for (std::size_t n = 1; n <= 3; ++n) {
     EXPECT_STREQ(ctx()->table.idn[n].data(), "") << n;
-    EXPECT_EQ(std::string(device_label(ctx()->table, static_cast<int>(n))),
+    EXPECT_EQ(std::string(output::device_label(ctx()->table, static_cast<int>(n))),
               sensor_id(static_cast<int>(n)));
   }
   EXPECT_STREQ(ctx()->table.idn[0].data(), "Kitchen");

@@ -3,8 +3,6 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <sys/ioctl.h>
 
 #include <chrono>
 #include <cstdio>
@@ -13,10 +11,14 @@
 #include <vector>
 
 #include "engine/main_loop.h"
-#include "engine/poll_context.h"
+#include "core/poll_context.h"
+#include "core/text.h"
 #include "support/test_support.h"
 
 namespace enginetest {
+
+using namespace core;
+using namespace engine;
 
 constexpr std::time_t kDay = 86400;
 constexpr std::time_t kNoon = 20000 * kDay + 43200;
@@ -27,6 +29,8 @@ inline const std::string kFrame85 = "50 05 4B 46 7F FF 0C 10 1C 9C 00";
 inline const std::string kFrame85Cut = "50 05 4B 46 7F FF 0C 10 1C ";
 inline const std::string kFrame17 = "10 01 00 00 00 00 00 00 00 11 00";
 inline const std::string kFrame17Cut = "10 01 00 00 00 00 00 00 00 ";
+// A frame whose checksum byte does not match its data.
+inline const std::string kFrameBadSum = "50 05 4B 46 7F FF 0C 10 1C 9D 00";
 
 // ROM id of a family 28 sensor, distinct for each i.
 inline std::string sensor_id(int i) {
@@ -36,15 +40,13 @@ inline std::string sensor_id(int i) {
 }
 
 inline int occurrences(const std::string &text, const std::string &needle) {
-  int n = 0;
-  for (auto p = text.find(needle); p != std::string::npos; p = text.find(needle, p + 1)) ++n;
-  return n;
+  return testsupport::count_of(text, needle);
 }
 
 class EngineTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    testing::internal::CaptureStdout();
+    stdout_.start();
     ASSERT_GE(pty_.slave(), 0);
     set_config("");
     testsupport::prepare_context(ctx_.get(), out_.path(), pty_.slave());
@@ -52,7 +54,7 @@ class EngineTest : public ::testing::Test {
   }
   void TearDown() override {
     testsupport::FakeClock::uninstall();
-    testing::internal::GetCapturedStdout();
+    stdout_.stop();
   }
 
   PollContext *ctx() { return ctx_.get(); }
@@ -64,35 +66,27 @@ class EngineTest : public ::testing::Test {
     return testsupport::read_file(out_.file(name));
   }
   bool out_exists(const std::string &name) const {
-    return testsupport::file_exists(out_.file(name));
+    return testsupport::path_exists(out_.file(name));
   }
 
   // Standard output since the last call.
   std::string take_stdout() {
-    std::string s = testing::internal::GetCapturedStdout();
-    testing::internal::CaptureStdout();
-    return s;
+    return stdout_.take();
   }
 
   void pass(int n = 1) {
-    for (int i = 0; i < n; ++i) run_pass(ctx());
-  }
-
-  // The adapter sends `text`; returns once all of it can be read.
-  void adapter_sends(const std::string &text) {
-    pty_.send(text);
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
-    for (;;) {
-      int ready = 0;
-      if (ioctl(pty_.slave(), FIONREAD, &ready) == 0 &&
-          static_cast<std::size_t>(ready) >= text.size()) {
-        return;
-      }
-      ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "pty did not deliver";
-      pollfd p{pty_.slave(), POLLIN, 0};
-      poll(&p, 1, 1);
+    for (int i = 0; i < n; ++i) {
+      around_pass(true);
+      run_pass(ctx());
+      around_pass(false);
     }
   }
+
+  // Called right before (`begin`) and after every pass of the engine.
+  virtual void around_pass(bool begin) { (void)begin; }
+
+  // The adapter sends `text`; returns once all of it can be read.
+  void adapter_sends(const std::string &text) { pty_.send_ready(text); }
 
   // The adapter sends one line, and the next pass takes it.
   void answer(const std::string &line) {
@@ -101,15 +95,7 @@ class EngineTest : public ::testing::Test {
   }
 
   // Commands the adapter has received so far, once at least `n` bytes have come.
-  std::string adapter_got(std::size_t n) {
-    std::string got;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
-    while (got.size() < n && std::chrono::steady_clock::now() < deadline) {
-      pollfd p{pty_.master(), POLLIN, 0};
-      if (poll(&p, 1, 10) > 0) got += pty_.drain();
-    }
-    return got + pty_.drain();
-  }
+  std::string adapter_got(std::size_t n) { return pty_.receive(n); }
   void expect_sent(const std::string &expected) { EXPECT_EQ(adapter_got(expected.size()), expected); }
 
   // Runs the load pass, one enumeration answer per id, and the quiet passes
@@ -121,6 +107,32 @@ class EngineTest : public ::testing::Test {
     }
     pass(501);
     ASSERT_EQ(ctx()->state, STATE_POLL);
+  }
+
+  // One whole cycle from the load step back to it: the bus search finds `ids`
+  // (and the S0 line `s0`, unless empty), then every entry is polled from the
+  // last to the first. Each sensor answers with a good frame, entry `bad`
+  // with one whose checksum does not match; the S0 entries stay silent.
+  void run_cycle(const std::vector<std::string> &ids, const std::string &s0 = "", int bad = -1) {
+    ASSERT_EQ(ctx()->state, STATE_LOAD);
+    pass();
+    for (std::size_t i = 0; i < ids.size(); ++i) {
+      answer(std::to_string(i) + ";o;" + ids[i] + "\n");
+    }
+    if (!s0.empty()) answer(s0);
+    pass(501);
+    ASSERT_EQ(ctx()->state, STATE_POLL);
+    for (;;) {
+      pass();  // the next poll, or the end of the cycle
+      if (ctx()->state != STATE_POLL) break;
+      const int entry = ctx()->idi;
+      const char *id = ctx()->table.ids[static_cast<std::size_t>(entry)].data();
+      if (id[0] != 'S') {
+        answer(std::to_string(entry) + ";o;" + (entry == bad ? kFrameBadSum : kFrame85) + "\n");
+      }
+      pass(100);
+    }
+    ASSERT_EQ(ctx()->state, STATE_LOAD);
   }
 
   // Puts `n` sensors into the table as the search leaves it, with `idi` set.
@@ -135,6 +147,7 @@ class EngineTest : public ::testing::Test {
     ctx()->rxz = 101;
   }
 
+  testsupport::StdoutCapture stdout_;
   testsupport::TempDir work_;
   testsupport::TempDir out_;
   testsupport::ChdirGuard cwd_{work_.path()};

@@ -2,9 +2,8 @@
 #include <chrono>
 #include <ctime>
 #include <string>
-#include <thread>
 
-#include "engine/clock.h"
+#include "core/clock.h"
 #include "engine_fixture.h"
 
 namespace enginetest {
@@ -164,68 +163,6 @@ TEST_F(MainLoopTest, CycleWithAConfigurationWrite) {
   }
   EXPECT_EQ(read_out(ids[3] + "e.txt"), log);
 }
-
-// The real tick sleeps to absolute 1 ms deadlines, so n passes never take less than n ms.
-TEST(EngineClock, RealTickPacesPassesAtOneMillisecond) {
-  install_clock(nullptr);
-  const auto start = std::chrono::steady_clock::now();
-  for (int i = 0; i < 50; ++i) clock_tick();
-  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(50));
-  const std::time_t before = std::time(nullptr);
-  const std::time_t now = clock_now();
-  EXPECT_GE(now, before);
-  EXPECT_LE(now, std::time(nullptr));
-}
-
-// A pass that ends late is caught up on the 1 ms grid: the passes after a
-// short stall do not sleep until the grid is reached again. A stall longer
-// than 50 passes starts a new grid instead of a burst of passes.
-struct StallCase {
-  const char *name;
-  int stall_ms;      // the pass that ends late
-  int passes;        // passes timed after it
-  bool caught_up;    // true: they return at once; false: they take 1 ms each
-};
-
-void PrintTo(const StallCase &c, std::ostream *os) { *os << c.name; }
-
-const StallCase kStallCases[] = {
-    {"stall_of_40_passes_is_caught_up", 40, 40, true},
-    {"stall_of_100_passes_starts_a_new_grid", 100, 20, false},
-};
-
-class RealTickStall : public ::testing::TestWithParam<StallCase> {
- protected:
-  void TearDown() override { install_clock(nullptr); }
-};
-
-TEST_P(RealTickStall, PassesAfterIt) {
-  const StallCase &c = GetParam();
-  using std::chrono::milliseconds;
-  using Steady = std::chrono::steady_clock;
-  // Sleeping to a deadline makes the lower bound certain; a loaded machine can
-  // only stretch the quick case, so that one gets three tries.
-  Steady::duration took{};
-  for (int attempt = 0; attempt < 3; ++attempt) {
-    install_clock(nullptr);  // starts a new grid
-    clock_tick();
-    std::this_thread::sleep_for(milliseconds(c.stall_ms));
-    const auto start = Steady::now();
-    for (int i = 0; i < c.passes; ++i) clock_tick();
-    took = Steady::now() - start;
-    if (!c.caught_up || took < milliseconds(c.passes / 2)) break;
-  }
-  if (c.caught_up) {
-    EXPECT_LT(took, milliseconds(c.passes / 2));
-  } else {
-    EXPECT_GE(took, milliseconds(c.passes));
-  }
-}
-
-INSTANTIATE_TEST_SUITE_P(Cases, RealTickStall, ::testing::ValuesIn(kStallCases),
-                         [](const ::testing::TestParamInfo<StallCase> &info) {
-                           return std::string(info.param.name);
-                         });
 
 }  // namespace
 }  // namespace enginetest

@@ -17,6 +17,9 @@
 
 namespace {
 
+using namespace core;
+using namespace output;
+
 using testsupport::NotifySink;
 
 constexpr std::size_t kSunPath = sizeof(sockaddr_un{}.sun_path);  // 108 on Linux

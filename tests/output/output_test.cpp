@@ -9,15 +9,22 @@
 #include <memory>
 #include <string>
 
-#include "decode/s0.h"
-#include "engine/poll_context.h"
+#include "core/poll_context.h"
+#include "core/text.h"
 #include "output/files.h"
 #include "output/logs.h"
 #include "output/paths.h"
 #include "serial/protocol.h"
+#include "engine/data_line.h"
+#include "engine/s0_line.h"
+#include "serial/protocol.h"
 #include "support/test_support.h"
 
 namespace {
+
+using namespace core;
+using namespace output;
+using serial::split_line;
 
 constexpr std::time_t kMarch7 = 1772892309;  // 2026-03-07 14:05:09 UTC
 constexpr std::time_t kJan1 = 1767258000;    // 2026-01-01 09:00:00 UTC
@@ -96,22 +103,20 @@ TEST_F(Logs, TimestampFormats) {
   }
 }
 
-TEST_F(Logs, ErrAppendsTimestampedRecords) {
+TEST_F(Logs, ErrorLogAppendsTimestampedRecords) {
   const std::string path = dir.file("err.txt");
-  err(path.c_str(), "A;B");
-  err(path.c_str(), "");
+  append_error_record(path.c_str(), "A;B");
+  append_error_record(path.c_str(), "");
   testsupport::FakeClock::now = kMarch7;
-  err(path.c_str(), "two\nlines");
+  append_error_record(path.c_str(), "two\nlines");
   EXPECT_EQ(testsupport::read_file(path),
             "01.01.26 09:00:00;A;B;\n01.01.26 09:00:00;;\n07.03.26 14:05:09;two\nlines;\n");
 }
 
 TEST_F(Logs, UnopenableLogEndsTheProcess) {
-#ifdef KELVINLOG_EMULATED
-  GTEST_SKIP() << "fork death tests hang under qemu-user on the build machines";
-#endif
+  SKIP_UNLESS_FORK_WORKS();
   const std::string path = dir.file("missing/err.txt");
-  EXPECT_EXIT(err(path.c_str(), "x"), ::testing::ExitedWithCode(255),
+  EXPECT_EXIT(append_error_record(path.c_str(), "x"), ::testing::ExitedWithCode(255),
               path + ": No such file or directory");
   testsupport::ChdirGuard cwd(dir.path());
   ASSERT_EQ(mkdir(dir.file("debug.txt").c_str(), 0755), 0);  // a directory cannot be appended to
@@ -152,7 +157,7 @@ TEST_F(Files, RawFileIsRewrittenWhileNoWriteWasLogged) {
   write_frame_file(ctx.get());
   EXPECT_EQ(out(label(1) + ".txt"), "50 05 4B 46 7F FF 0C 10 1C \n");
   EXPECT_EQ(ctx->eep, EEP_NONE);
-  EXPECT_FALSE(testsupport::file_exists(dir.file(label(1) + "e.txt")));
+  EXPECT_FALSE(testsupport::path_exists(dir.file(label(1) + "e.txt")));
 }
 
 TEST_F(Files, AnswerToTheWriteGoesToTheWriteLog) {
@@ -164,13 +169,13 @@ TEST_F(Files, AnswerToTheWriteGoesToTheWriteLog) {
   EXPECT_EQ(out(label(1) + "e.txt"),
             "earlier\n07.03.26 14:05:09; 1;05;42 ;50 05 4B 46 7F FF 0C 10 1C \n");
   EXPECT_EQ(ctx->eep, EEP_DONE);
-  EXPECT_FALSE(testsupport::file_exists(dir.file(label(1) + ".txt")));
+  EXPECT_FALSE(testsupport::path_exists(dir.file(label(1) + ".txt")));
 
   // For the rest of the cycle no raw file is written.
   ctx->idi = 0;
   write_frame_file(ctx.get());
-  EXPECT_FALSE(testsupport::file_exists(dir.file(label(0) + ".txt")));
-  EXPECT_FALSE(testsupport::file_exists(dir.file(label(0) + "e.txt")));
+  EXPECT_FALSE(testsupport::path_exists(dir.file(label(0) + ".txt")));
+  EXPECT_FALSE(testsupport::path_exists(dir.file(label(0) + "e.txt")));
   EXPECT_EQ(ctx->eep, EEP_DONE);
 }
 
@@ -178,10 +183,10 @@ TEST_F(Files, DebugPrintsTheRawPathTwice) {
   ctx->debug = 1;
   copy_bounded(ctx->qvm.data(), kQvmSize, "QV-S0", kQvmSize - 1);
   answer("50 05 ");
-  testing::internal::CaptureStdout();
+  testsupport::start_stdout_capture();
   write_frame_file(ctx.get());
   const std::string line = dir.file(label(1) + ".txt") + " 50 05 \n";
-  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+  EXPECT_EQ(testsupport::captured_stdout(),
             line + line + "qvm=QV-S0, eep=-99, idi=1, crc=1\r\n");
 }
 
@@ -190,7 +195,7 @@ TEST_F(Files, ValueFile) {
   copy_bounded(ctx->table.idn[1].data(), kIdSize, "Kitchen", kIdMax);
   copy_bounded(ctx->value.data(), kValueSize, "", 0);
   write_value_file(ctx.get());
-  EXPECT_FALSE(testsupport::file_exists(dir.file("Kitchenv.txt")));
+  EXPECT_FALSE(testsupport::path_exists(dir.file("Kitchenv.txt")));
 
   testsupport::write_file(dir.file("Kitchenv.txt"), "-10.125 and more\n");
   copy_bounded(ctx->value.data(), kValueSize, "85.000", kValueSize - 1);
@@ -203,20 +208,18 @@ TEST_F(Files, ValueFileUnderDebug) {
   testsupport::ChdirGuard cwd(work.path());
   ctx->debug = 1;
   copy_bounded(ctx->value.data(), kValueSize, "1;2\nhead", kValueSize - 1);
-  testing::internal::CaptureStdout();
+  testsupport::start_stdout_capture();
   write_value_file(ctx.get());
   const std::string path = dir.file(label(1) + "v.txt");
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), path + " 1;2\nhead\n1;2\nhead\n");
+  EXPECT_EQ(testsupport::captured_stdout(), path + " 1;2\nhead\n1;2\nhead\n");
   EXPECT_EQ(out(label(1) + "v.txt"), "1;2\nhead\n");
   EXPECT_EQ(testsupport::read_file(work.file("debug.txt")),
             "07.03.26 14:05:09;" + path + ";1;2\nhead;\n");
-  EXPECT_FALSE(testsupport::file_exists(dir.file("debug.txt")));
+  EXPECT_FALSE(testsupport::path_exists(dir.file("debug.txt")));
 }
 
 TEST_F(Files, UnopenableOutputFileEndsTheProcess) {
-#ifdef KELVINLOG_EMULATED
-  GTEST_SKIP() << "fork death tests hang under qemu-user on the build machines";
-#endif
+  SKIP_UNLESS_FORK_WORKS();
   const std::string missing = dir.file("missing");
   copy_bounded(ctx->outdir.data(), kDirSize, (missing + "/").c_str(), kDirSize - 1);
   copy_bounded(ctx->value.data(), kValueSize, "85.000", kValueSize - 1);
@@ -246,7 +249,7 @@ TEST_F(Files, LongestOutputDirectory) {
   ctx->state = STATE_ENUMERATE;
   copy_bounded(ctx->line.data(), kLineSize, "$S0;77;88\n", kLineSize - 1);
   split_line(ctx.get());
-  handle_s0_line(ctx.get());
+  engine::handle_s0_line(ctx.get());
   EXPECT_EQ(testsupport::read_file(deep + "/ABCDEFGHIJKLMNOPQRSv.txt"), "77\n");
   EXPECT_EQ(testsupport::read_file(deep + "/S02v.txt"), "88\n");
 

@@ -13,16 +13,22 @@
 #include <memory>
 #include <string>
 
-#include "decode/frame.h"
-#include "decode/s0.h"
-#include "engine/poll_context.h"
+#include "core/poll_context.h"
+#include "core/text.h"
 #include "output/files.h"
 #include "output/logs.h"
 #include "output/write_errors.h"
 #include "serial/protocol.h"
+#include "engine/data_line.h"
+#include "engine/s0_line.h"
+#include "serial/protocol.h"
 #include "support/test_support.h"
 
 namespace {
+
+using namespace core;
+using namespace output;
+using serial::split_line;
 
 constexpr const char *kRom = "28FF4A6B011603C1";
 
@@ -40,26 +46,26 @@ TEST(PutRecord, ReturnsTheErrnoOfAFailedWrite) {
 TEST(WriteErrors, OneLinePerCycleNamingTheFirst) {
   auto ctx = std::make_unique<PollContext>();
   init_context(ctx.get());
-  testing::internal::CaptureStdout();
+  testsupport::start_stdout_capture();
   report_write_errors(ctx.get());
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "") << "nothing failed";
+  EXPECT_EQ(testsupport::captured_stdout(), "") << "nothing failed";
 
   note_write_error(ctx.get(), "out/a.txt", 0);  // a write that worked
   note_write_error(ctx.get(), "out/Kitchenv.txt", EFBIG);
   note_write_error(ctx.get(), "out/b.txt", ENOSPC);
   note_write_error(ctx.get(), "out/c.txt", EIO);
-  testing::internal::CaptureStdout();
+  testsupport::start_stdout_capture();
   report_write_errors(ctx.get());
   report_write_errors(ctx.get());  // the count starts anew
-  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+  EXPECT_EQ(testsupport::captured_stdout(),
             "3 file writes failed in this cycle, first out/Kitchenv.txt: File too large\n");
 
   // A path as long as the buffer allows is kept whole; one failure is one write.
   const std::string longest(kPathSize - 1, 'p');
   note_write_error(ctx.get(), longest.c_str(), ENOSPC);
-  testing::internal::CaptureStdout();
+  testsupport::start_stdout_capture();
   report_write_errors(ctx.get());
-  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+  EXPECT_EQ(testsupport::captured_stdout(),
             "1 file write failed in this cycle, first " + longest + ": No space left on device\n");
 }
 
@@ -82,18 +88,18 @@ void answer(PollContext *ctx, const char *line) {
 const WriterCase kWriters[] = {
     {"raw_file", [](PollContext *ctx) {
        answer(ctx, "0;o;50 05 4B 46 7F FF 0C 10 1C 9C 00\n");
-       check_frame(ctx);
+       engine::check_data_frame(ctx);
        write_frame_file(ctx);
      }, 1, "28FF4A6B011603C1.txt"},
     {"write_log", [](PollContext *ctx) {
        ctx->eep = ctx->idi;
        answer(ctx, "0;o;50 05 4B 46 7F FF 0C 10 1C 9C 00\n");
-       check_frame(ctx);
+       engine::check_data_frame(ctx);
        write_frame_file(ctx);
      }, 1, "28FF4A6B011603C1e.txt"},
     {"error_log_then_raw_file", [](PollContext *ctx) {
        answer(ctx, "0;o;50 05 4B 46 7F FF 0C 10 1C 00 00\n");  // wrong checksum
-       check_frame(ctx);
+       engine::check_data_frame(ctx);
        write_frame_file(ctx);
      }, 2, "err.txt"},
     {"value_file", [](PollContext *ctx) {
@@ -108,16 +114,14 @@ const WriterCase kWriters[] = {
     {"s0_value_files", [](PollContext *ctx) {
        ctx->state = STATE_ENUMERATE;
        answer(ctx, "$S0;10;20\n");
-       handle_s0_line(ctx);
+       engine::handle_s0_line(ctx);
      }, 2, "S01v.txt"},
 };
 
 class WriterErrors : public ::testing::TestWithParam<WriterCase> {};
 
 TEST_P(WriterErrors, AreCountedWithTheFirstPath) {
-#ifdef KELVINLOG_EMULATED
-  GTEST_SKIP() << "fork death tests hang under qemu-user on the build machines";
-#endif
+  SKIP_UNLESS_FORK_WORKS();
   const WriterCase &c = GetParam();
   testsupport::TempDir out;
   testsupport::TempDir work;
@@ -137,11 +141,11 @@ TEST_P(WriterErrors, AreCountedWithTheFirstPath) {
         const rlim_t before = limit.rlim_cur;
         limit.rlim_cur = 0;
         setrlimit(RLIMIT_FSIZE, &limit);
-        testing::internal::CaptureStdout();
+        testsupport::start_stdout_capture();
         c.write(ctx.get());
         limit.rlim_cur = before;  // the death test's own capture is a file too
         setrlimit(RLIMIT_FSIZE, &limit);
-        testing::internal::GetCapturedStdout();
+        testsupport::captured_stdout();
         const bool right = ctx->write_errors == c.count && ctx->write_errno == EFBIG &&
                            first == ctx->write_error_path.data();
         std::fprintf(stderr, "counted %u, errno %d, first %s\n", ctx->write_errors,

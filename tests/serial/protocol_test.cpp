@@ -4,10 +4,14 @@
 #include <memory>
 #include <string>
 
-#include "engine/poll_context.h"
+#include "core/poll_context.h"
+#include "core/text.h"
 #include "serial/protocol.h"
 
 namespace {
+
+using namespace core;
+using namespace serial;
 
 class ProtocolTest : public ::testing::Test {
  protected:

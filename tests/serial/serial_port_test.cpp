@@ -1,50 +1,33 @@
 // Serial link: terminal settings, send_command and receive_line against a pseudo-terminal.
 #include <gtest/gtest.h>
-#include <fcntl.h>
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
+
+#include <fcntl.h>
 
 #include <chrono>
 #include <cstring>
 #include <memory>
 #include <string>
 
-#include "engine/poll_context.h"
+#include "core/poll_context.h"
+#include "core/text.h"
 #include "serial/protocol.h"
 #include "serial/serial_port.h"
+#include "support/param_name.h"
 #include "support/test_support.h"
 
 namespace {
+
+using namespace core;
+using namespace serial;
 
 using testsupport::PtyPair;
 using testsupport::TempDir;
 using Clock = std::chrono::steady_clock;
 constexpr auto kPatience = std::chrono::seconds(3);
-
-// Waits until `n` bytes of complete lines stand ready on the logger's side.
-bool wait_ready(int fd, std::size_t n) {
-  const auto deadline = Clock::now() + kPatience;
-  for (;;) {
-    int ready = 0;
-    if (ioctl(fd, FIONREAD, &ready) == 0 && static_cast<std::size_t>(ready) >= n) return true;
-    if (Clock::now() > deadline) return false;
-    pollfd p{fd, POLLIN, 0};
-    poll(&p, 1, 1);
-  }
-}
-
-// Collects what the logger wrote until at least `n` bytes have come.
-std::string adapter_got(PtyPair &pty, std::size_t n) {
-  std::string got;
-  const auto deadline = Clock::now() + kPatience;
-  while (got.size() < n && Clock::now() < deadline) {
-    pollfd p{pty.master(), POLLIN, 0};
-    if (poll(&p, 1, 10) > 0) got += pty.drain();
-  }
-  return got + pty.drain();
-}
 
 class SerialTest : public ::testing::Test {
  protected:
@@ -54,8 +37,7 @@ class SerialTest : public ::testing::Test {
   }
   // The adapter sends `text`; returns once all of it can be read.
   void adapter_sends(const std::string &text) {
-    pty_.send(text);
-    ASSERT_TRUE(wait_ready(pty_.slave(), text.size())) << "pty did not deliver";
+    pty_.send_ready(text);
   }
   std::string line() const { return ctx_->line.data(); }
 
@@ -91,56 +73,92 @@ TEST_F(SerialTest, DeviceIsInLineModeWithoutEchoOrTranslation) {
 
 TEST_F(SerialTest, SendEchoesThenWritesExactBytes) {
   set_command(ctx_.get(), kCmdLampOn);
-  testing::internal::CaptureStdout();
+  testsupport::start_stdout_capture();
   send_command(ctx_.get());
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "o$L+\n");
-  EXPECT_EQ(adapter_got(pty_, 4), "$L+\n");
+  EXPECT_EQ(testsupport::captured_stdout(), "o$L+\n");
+  EXPECT_EQ(pty_.receive(4), "$L+\n");
 }
 
 TEST_F(SerialTest, NothingWaitingIsSilent) {
-  testing::internal::CaptureStdout();
+  testsupport::start_stdout_capture();
   EXPECT_FALSE(receive_line(ctx_.get()));
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+  EXPECT_EQ(testsupport::captured_stdout(), "");
 }
 
 TEST_F(SerialTest, RetryLineIsAnsweredWithALineFeed) {
   adapter_sends("4;??;\n");
-  testing::internal::CaptureStdout();
+  testsupport::start_stdout_capture();
   EXPECT_FALSE(receive_line(ctx_.get()));
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "retry 4;??;\n");
-  EXPECT_EQ(adapter_got(pty_, 1), "\n");
+  EXPECT_EQ(testsupport::captured_stdout(), "retry 4;??;\n");
+  EXPECT_EQ(pty_.receive(1), "\n");
 }
 
 TEST_F(SerialTest, LineAfterARetryIsDroppedThenReadingGoesOn) {
   adapter_sends("4;??;\n5;o;LOST\n");
-  testing::internal::CaptureStdout();
+  testsupport::start_stdout_capture();
   EXPECT_FALSE(receive_line(ctx_.get()));
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "retry 4;??;\n");
+  EXPECT_EQ(testsupport::captured_stdout(), "retry 4;??;\n");
 
   adapter_sends("4;o;??\n5;o;LOST\n6;o;KEPT\n");
-  testing::internal::CaptureStdout();
+  testsupport::start_stdout_capture();
   EXPECT_TRUE(receive_line(ctx_.get()));
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "retry 4;o;??\ni6;o;KEPT\n");
+  EXPECT_EQ(testsupport::captured_stdout(), "retry 4;o;??\ni6;o;KEPT\n");
   EXPECT_EQ(line(), "6;o;KEPT\n");
-  EXPECT_EQ(adapter_got(pty_, 2), "\n\n");
+  EXPECT_EQ(pty_.receive(2), "\n\n");
 }
 
 TEST_F(SerialTest, OverlongLineComesInTwoParts) {
   adapter_sends(std::string(300, 'A') + "\n");
-  testing::internal::CaptureStdout();
+  testsupport::start_stdout_capture();
   ASSERT_TRUE(receive_line(ctx_.get()));
   EXPECT_EQ(line(), std::string(255, 'A'));
   ASSERT_TRUE(receive_line(ctx_.get()));
   EXPECT_EQ(line(), std::string(45, 'A') + "\n");
-  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+  EXPECT_EQ(testsupport::captured_stdout(),
             "i" + std::string(255, 'A') + "i" + std::string(45, 'A') + "\n");
+}
+
+// Only "??" asks for a retry: a line holding a single '?' is an answer like any other.
+TEST_F(SerialTest, SingleQuestionMarkIsNoRetry) {
+  for (const std::string text : {"4;?;\n", "4;o;28FF?A1B02170312\n", "?\n"}) {
+    SCOPED_TRACE(text);
+    adapter_sends(text);
+    const std::string out = testsupport::capture_stdout([&] { EXPECT_TRUE(receive_line(ctx_.get())); });
+    EXPECT_EQ(out, "i" + text);
+    EXPECT_EQ(line(), text);
+    EXPECT_EQ(pty_.drain(), "") << "no line feed sent back";
+  }
+}
+
+// Whatever the adapter sent before the logger opened its device (the end of
+// an earlier run's answers, noise at power-up) is thrown away at open.
+TEST(SerialOpen, InputWaitingBeforeTheOpenIsDiscarded) {
+  testsupport::Pty pty;
+  ASSERT_TRUE(pty.ok());
+  const int early = open(pty.slave_path().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+  ASSERT_GE(early, 0);
+  pty.send("5;o;STALE\n");
+  ASSERT_TRUE(testsupport::wait_ready(early, 10));
+  const int fd = open_serial(pty.slave_path().c_str());
+  close(early);
+  int ready = -1;
+  ASSERT_EQ(ioctl(fd, FIONREAD, &ready), 0);
+  EXPECT_EQ(ready, 0);
+  pty.send("6;o;FRESH\n");
+  ASSERT_TRUE(testsupport::wait_ready(fd, 10));
+  auto ctx = std::make_unique<PollContext>();
+  testsupport::prepare_context(ctx.get(), "/tmp", fd);
+  ctx->quiet = 1;
+  ASSERT_TRUE(receive_line(ctx.get()));
+  EXPECT_STREQ(ctx->line.data(), "6;o;FRESH\n");
+  close(fd);
 }
 
 TEST_F(SerialTest, CarriageReturnIsKept) {
   adapter_sends("7;o;28FF4A1B02170312\r\n");
-  testing::internal::CaptureStdout();
+  testsupport::start_stdout_capture();
   ASSERT_TRUE(receive_line(ctx_.get()));
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "i7;o;28FF4A1B02170312\r\n");
+  EXPECT_EQ(testsupport::captured_stdout(), "i7;o;28FF4A1B02170312\r\n");
   EXPECT_EQ(line(), "7;o;28FF4A1B02170312\r\n");
 }
 
@@ -161,18 +179,16 @@ TEST_F(SerialTest, DebugTraceMarksTheAwaitedDevice) {
     SCOPED_TRACE(c.eep);
     ctx_->eep = c.eep;
     adapter_sends("3;o;X\n");
-    testing::internal::CaptureStdout();
+    testsupport::start_stdout_capture();
     EXPECT_TRUE(receive_line(ctx_.get()));
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), c.trace);
+    EXPECT_EQ(testsupport::captured_stdout(), c.trace);
   }
 }
 
 // The child of a threadsafe death test builds its own pseudo-terminal, so the
 // master it closes is the only one of that pair.
 TEST_F(SerialTest, AdapterLossEndsTheProcessNamingTheDevice) {
-#ifdef KELVINLOG_EMULATED
-  GTEST_SKIP() << "a threadsafe death test re-executes the binary, which qemu-user cannot";
-#endif
+  SKIP_THREADSAFE_DEATH_TEST_IF_EMULATED();
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   EXPECT_EXIT(
       {
@@ -208,9 +224,7 @@ void PrintTo(const LossCase &c, std::ostream *os) { *os << c.name; }
 class SerialLoss : public SerialTest, public ::testing::WithParamInterface<LossCase> {};
 
 TEST_P(SerialLoss, EndsTheProcessNamingTheDeviceAndTheCause) {
-#ifdef KELVINLOG_EMULATED
-  GTEST_SKIP() << "a threadsafe death test re-executes the binary, which qemu-user cannot";
-#endif
+  SKIP_THREADSAFE_DEATH_TEST_IF_EMULATED();
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   EXPECT_EXIT(
       {
@@ -221,8 +235,6 @@ TEST_P(SerialLoss, EndsTheProcessNamingTheDeviceAndTheCause) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, SerialLoss, ::testing::ValuesIn(kLossCases),
-                         [](const ::testing::TestParamInfo<LossCase> &info) {
-                           return std::string(info.param.name);
-                         });
+                         testsupport::CaseName());
 
 }  // namespace

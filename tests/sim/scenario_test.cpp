@@ -7,6 +7,7 @@
 #include <string>
 
 #include "sim_scenario.h"
+#include "support/files.h"
 
 namespace adaptersim {
 namespace {
@@ -117,12 +118,7 @@ TEST(SimScenario, ExtraDevicesAreNumberedFamily28Sensors) {
   EXPECT_TRUE(add_extra_devices(*sc, kMaxDevices - 18));
 }
 
-std::string read_file(const std::string &path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
+using testsupport::read_file;
 
 TEST(SimScenario, BuiltInScenarioIsTheDemoFile) {
   const std::string demo = read_file(std::string(ADAPTERSIM_SCENARIO_DIR) + "/demo.txt");

@@ -16,57 +16,16 @@
 #include <vector>
 
 #include "sim_terminal.h"
+#include "support/files.h"
 
 namespace adaptersim {
 namespace {
 
-// A fresh directory under $TMPDIR (or /tmp), removed with what it holds.
-class TempDir {
+// The shared temporary directory, with a path operator and its listing.
+class TempDir : public testsupport::TempDir {
  public:
-  TempDir() {
-    const char *base = std::getenv("TMPDIR");
-    std::string templ = std::string(base != nullptr && *base != '\0' ? base : "/tmp") +
-                        "/adaptersim-term-XXXXXX";
-    std::vector<char> buf(templ.begin(), templ.end());
-    buf.push_back('\0');
-    EXPECT_NE(mkdtemp(buf.data()), nullptr);
-    path_ = buf.data();
-  }
-  ~TempDir() { remove_tree(path_); }
-  TempDir(const TempDir &) = delete;
-  TempDir &operator=(const TempDir &) = delete;
-
-  std::string operator/(const std::string &name) const { return path_ + "/" + name; }
-  std::vector<std::string> names() const {
-    std::vector<std::string> out;
-    DIR *d = opendir(path_.c_str());
-    if (d == nullptr) return out;
-    while (dirent *e = readdir(d)) {
-      const std::string n = e->d_name;
-      if (n != "." && n != "..") out.push_back(n);
-    }
-    closedir(d);
-    return out;
-  }
-
- private:
-  static void remove_tree(const std::string &p) {
-    struct stat st {};
-    if (lstat(p.c_str(), &st) != 0) return;
-    if (S_ISDIR(st.st_mode)) {
-      if (DIR *d = opendir(p.c_str())) {
-        while (dirent *e = readdir(d)) {
-          const std::string n = e->d_name;
-          if (n != "." && n != "..") remove_tree(p + "/" + n);
-        }
-        closedir(d);
-      }
-      rmdir(p.c_str());
-    } else {
-      unlink(p.c_str());
-    }
-  }
-  std::string path_;
+  std::string operator/(const std::string &name) const { return file(name); }
+  std::vector<std::string> names() const { return testsupport::list_dir(path()); }
 };
 
 std::string link_target(const std::string &path) {

@@ -34,11 +34,14 @@
 #include <vector>
 
 #include "engine/main_loop.h"
-#include "engine/poll_context.h"
+#include "core/poll_context.h"
+#include "core/text.h"
 #include "support/test_support.h"
 
 namespace {
 
+using namespace core;
+using namespace engine;
 using testsupport::FakeClock;
 
 // --- settings ----------------------------------------------------------------

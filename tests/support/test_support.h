@@ -1,109 +1,73 @@
-// Shared helpers of the unit tests: temporary directories, files, a fake engine
-// clock, a pseudo-terminal standing in for the serial device, a ready context.
+// Shared helpers of the unit tests that drive the logger's own code: a fake
+// engine clock, a pseudo-terminal set up as the logger's serial device, and a
+// ready context. The helpers that need nothing of the logger (files, stdout
+// capture, the adapter's end of a pty, the notify socket, death tests, case
+// names) are included with it.
 #pragma once
 
 #include <ctime>
 #include <string>
 #include <vector>
 
-#include "engine/clock.h"
-#include "engine/poll_context.h"
+#include "core/clock.h"
+#include "core/poll_context.h"
+#include "support/capture.h"
+#include "support/death.h"
+#include "support/files.h"
+#include "support/notify_socket.h"
+#include "support/param_name.h"
+#include "support/pty.h"
 
 namespace testsupport {
-
-// A fresh directory under /tmp, removed with its files when the object dies.
-class TempDir {
- public:
-  TempDir();
-  ~TempDir();
-  TempDir(const TempDir &) = delete;
-  TempDir &operator=(const TempDir &) = delete;
-  const std::string &path() const { return path_; }
-  // path() + "/" + name
-  std::string file(const std::string &name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
-};
-
-// Makes `dir` the working directory for the lifetime of the object.
-class ChdirGuard {
- public:
-  explicit ChdirGuard(const std::string &dir);
-  ~ChdirGuard();
-  ChdirGuard(const ChdirGuard &) = delete;
-  ChdirGuard &operator=(const ChdirGuard &) = delete;
-
- private:
-  std::string old_;
-};
-
-// Whole file as a string; "<missing>" when it cannot be opened.
-std::string read_file(const std::string &path);
-bool file_exists(const std::string &path);
-void write_file(const std::string &path, const std::string &content);
 
 // The engine clock for tests: ticks and pauses cost no real time, `now` is set
 // by the test, and the passes and paused seconds are counted. Its monotonic
 // clock reads one millisecond per pass and a thousand per paused second.
 struct FakeClock {
-  static std::time_t now;
-  static long ticks;
-  static long paused_seconds;
+  static std::time_t now;       // calendar time it shows
+  static long ticks;            // passes ended since install()
+  static long paused_seconds;   // seconds of pause asked for since install()
   // Installs the fake clock and resets its counters; `start` is the time it shows.
   static void install(std::time_t start);
   // Restores the real clock.
   static void uninstall();
 };
 
-// A pseudo-terminal: `slave` is what the logger reads and writes as its serial
-// descriptor (set to the logger's own settings), `master` is the adapter's side.
-class PtyPair {
+// A pseudo-terminal whose slave is open as the logger opens its serial device
+// (serial::open_serial, with the logger's own settings); the test is the
+// adapter on the master.
+class PtyPair : public Pty {
  public:
   PtyPair();
   ~PtyPair();
-  PtyPair(const PtyPair &) = delete;
-  PtyPair &operator=(const PtyPair &) = delete;
-  int master() const { return master_; }
   int slave() const { return slave_; }
-  const std::string &slave_path() const { return slave_path_; }
-  // Writes `text` to the logger as the adapter would.
-  void send(const std::string &text);
-  // Everything the logger has written so far (non-blocking, drains the master).
-  std::string drain();
-  // Closes the master side: the adapter is gone.
-  void close_master();
+  // Writes `text` to the logger as the adapter would, and waits until all of
+  // it can be read on the logger's side (a failure of the test if not).
+  void send_ready(const std::string &text);
 
  private:
-  int master_ = -1;
-  int slave_ = -1;
-  std::string slave_path_;
+  int slave_ = -1;  // the logger's descriptor
 };
 
-// The service manager's end of the notify protocol: a datagram socket bound to
-// `name` ("/path" or "@abstract", as NOTIFY_SOCKET names it). While the object
-// lives, NOTIFY_SOCKET names it; the old value is put back afterwards.
+// The service manager's end of the notify protocol, bound to `name` ("/path"
+// or "@abstract"), with NOTIFY_SOCKET naming it while the object lives.
 class NotifySink {
  public:
-  explicit NotifySink(const std::string &name);
-  ~NotifySink();
-  NotifySink(const NotifySink &) = delete;
-  NotifySink &operator=(const NotifySink &) = delete;
-  bool ok() const { return fd_ >= 0; }
-  int fd() const { return fd_; }
+  explicit NotifySink(const std::string &name)
+      : socket_(name), env_("NOTIFY_SOCKET", name.c_str()) {}
+  bool ok() const { return socket_.ok(); }
+  int fd() const { return socket_.fd(); }
   // Every datagram waiting now, oldest first (never blocks).
-  std::vector<std::string> take();
+  std::vector<std::string> take() { return socket_.take(); }
 
  private:
-  int fd_ = -1;
-  std::string name_;
-  bool had_old_ = false;
-  std::string old_;
+  NotifySocket socket_;  // the bound socket
+  ScopedEnv env_;        // NOTIFY_SOCKET pointing at it
 };
 
 // A context as start-up leaves it: fresh values, `outdir` (a '/' is appended),
 // serial descriptor `fd`, and a configuration text.
-void prepare_context(PollContext *ctx, const std::string &outdir, int fd,
+void prepare_context(core::PollContext *ctx, const std::string &outdir, int fd,
                      const std::string &config = "");
 
 }  // namespace testsupport

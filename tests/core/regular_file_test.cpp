@@ -1,4 +1,4 @@
-// Tests of the regular-file opener and the file-name checks of labels.
+// Tests of the regular-file opener.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -9,11 +9,13 @@
 #include <cstring>
 #include <string>
 
-#include "output/paths.h"
-#include "output/regular_file.h"
+#include "core/regular_file.h"
 #include "support/test_support.h"
 
 namespace {
+
+using core::open_outdir_file;
+using core::open_regular;
 
 enum class Object { kRegular, kFifo, kFifoWithReader, kLinkToRegular, kDanglingLink, kDirectory,
                     kLinkToDevice, kNothing };
@@ -88,7 +90,7 @@ TEST_P(RegularFile, OnlyARegularFileOpens) {
     EXPECT_EQ(testsupport::read_file(target), "kept\n");
   }
   if (c.object == Object::kDanglingLink) {
-    EXPECT_FALSE(testsupport::file_exists(target));
+    EXPECT_FALSE(testsupport::path_exists(target));
   }
   if (reader >= 0) {
     char byte = 0;
@@ -98,34 +100,6 @@ TEST_P(RegularFile, OnlyARegularFileOpens) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Objects, RegularFile, ::testing::ValuesIn(kOpenCases),
-                         [](const ::testing::TestParamInfo<OpenCase> &info) {
-                           return std::string(info.param.name);
-                         });
-
-TEST(Labels, FileNameChecks) {
-  const struct {
-    const char *stem;
-    bool stays;   // stays_in_outdir
-    bool usable;  // is_usable_label
-  } cases[] = {
-      {"Kitchen", true, true},
-      {"Temp in out", true, true},
-      {"28FF4A1B02170312", true, true},
-      {"Temp in/out", false, false},
-      {"../escape", false, false},
-      {"/", false, false},
-      {"x/", false, false},
-      {"err", true, false},
-      {"err ", true, true},
-      {"Err", true, true},
-      {"erro", true, true},
-      {"..", true, true},
-  };
-  for (const auto &c : cases) {
-    SCOPED_TRACE(c.stem);
-    EXPECT_EQ(stays_in_outdir(c.stem), c.stays);
-    EXPECT_EQ(is_usable_label(c.stem), c.usable);
-  }
-}
+                         testsupport::CaseName());
 
 }  // namespace

@@ -4,6 +4,8 @@
 // link, a FIFO, a terminal or a directory where the logger expects its file.
 #pragma once
 
+namespace core {
+
 // Opens `path` with `flags` plus O_NONBLOCK, O_CLOEXEC and O_NOCTTY (a file
 // it creates gets mode 0666 less the umask) and accepts only a regular file.
 // Any other object that opened (a FIFO with a reader, a terminal, a device)
@@ -14,3 +16,5 @@ int open_regular(const char *path, int flags);
 // open_regular for a file of the output directory: a symbolic link is not
 // followed but refused (ELOOP), dangling or not.
 int open_outdir_file(const char *path, int flags);
+
+}  // namespace core

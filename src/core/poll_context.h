@@ -9,6 +9,8 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace core {
+
 // States of the poll cycle.
 constexpr int STATE_LOAD = 0;       // read configuration, clear table, search the bus
 constexpr int STATE_ENUMERATE = 1;  // collect the answers of the bus search
@@ -90,9 +92,4 @@ struct PollContext {
 // Puts the first values of a fresh context (all zero, then the start-up values).
 void init_context(PollContext *ctx);
 
-// Prints `perror(name)` and ends the process with status -1 (255 to the shell).
-[[noreturn]] void die_perror(const char *name);
-
-// Copies at most `max` characters of `src` into `dst` (of `size` bytes) and
-// always terminates it. Returns the number of characters copied.
-std::size_t copy_bounded(char *dst, std::size_t size, const char *src, std::size_t max);
+}  // namespace core

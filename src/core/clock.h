@@ -1,11 +1,14 @@
-// The engine's one seam to time: the 1 ms pass sleep, the long pauses, and the clocks.
+// The logger's one seam to time: the 1 ms pass sleep, the long pauses, and the clocks.
 //
-// The shipped binary uses the real clock; tests install a fake one so that a
-// whole cycle runs without real seconds of sleep.
+// The engine paces its passes with it and the logs take their timestamps from
+// it. The shipped binary uses the real clock; tests install a fake one so that
+// a whole cycle runs without real seconds of sleep.
 #pragma once
 
 #include <cstdint>
 #include <ctime>
+
+namespace core {
 
 struct EngineClock {
   void (*tick)();                     // end of a pass: sleep until the next 1 ms mark
@@ -28,3 +31,5 @@ std::time_t clock_now();
 
 // Milliseconds since an arbitrary start, never stepped by clock changes.
 std::int64_t clock_monotonic_ms();
+
+}  // namespace core

@@ -1,11 +1,13 @@
 // Opening regular files only, never following a link in the output directory.
-#include "output/regular_file.h"
+#include "core/regular_file.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+
+namespace core {
 
 int open_regular(const char *path, int flags) {
   // O_NONBLOCK: a FIFO without a reader fails at once (ENXIO) instead of
@@ -26,3 +28,5 @@ int open_regular(const char *path, int flags) {
 int open_outdir_file(const char *path, int flags) {
   return open_regular(path, flags | O_NOFOLLOW);
 }
+
+}  // namespace core

@@ -11,10 +11,12 @@
 // lengthen the cycle. Only a stall longer than kCatchUpPasses passes (the
 // process was stopped, the machine hung) starts a new grid, so that it is
 // not followed by a long burst of passes.
-#include "engine/clock.h"
+#include "core/clock.h"
 
 #include <cerrno>
 #include <unistd.h>
+
+namespace core {
 
 namespace {
 
@@ -87,3 +89,5 @@ void clock_pause(unsigned seconds) { g_clock->pause(seconds); }
 std::time_t clock_now() { return g_clock->now(); }
 
 std::int64_t clock_monotonic_ms() { return g_clock->monotonic_ms(); }
+
+}  // namespace core
