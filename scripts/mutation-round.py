@@ -95,7 +95,7 @@ FAIL_RE = re.compile(r"Test\s+#\d+: (\S+) [ .]*(\*\*\*)?(.*?)\s+[\d.]+ sec")
 
 def run_stage(build_dir, jobs, label_args, log):
     """Runs one ctest stage; returns (passed, first failing test, timed out)."""
-    cmd = ["ctest", "--test-dir", build_dir, "-j", str(jobs), "--stop-on-failure",
+    cmd = ["ctest", "--test-dir", build_dir, "-j", str(jobs), "--stop-on-failure", "--output-on-failure",
            "--timeout", "120"] + label_args
     proc = subprocess.Popen(cmd, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True,
                             start_new_session=True)
