@@ -123,6 +123,11 @@ TEST(LookupName, LongNameCutTo16ButEchoedWholeUnderDebug) {
   EXPECT_EQ(r, NameResult::kFound);
   EXPECT_STREQ(name, "ABCDEFGHIJKLMNOP");
   EXPECT_EQ(out, "mpos=16,epos=16,putchar:\nABCDEFGHIJKLMNOPQRST");
+
+  // The cut is the name rule's, not the buffer's: a larger buffer keeps 16 too.
+  char wide[64];
+  EXPECT_EQ(lookup_name(text.data(), kId, wide, sizeof wide, false), NameResult::kFound);
+  EXPECT_STREQ(wide, "ABCDEFGHIJKLMNOP");
 }
 
 // The cut to 16 characters is the name rule's own, whatever the caller's

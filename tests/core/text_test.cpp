@@ -111,6 +111,9 @@ const NumberCase kNumberCases[] = {
     {"largest_32_bit", "4294967295", 4294967295LL},
     {"beyond_32_bits", "4294967296", 4294967296LL},
     {"largest", "9223372036854775807", LLONG_MAX},
+    {"one_past_largest", "9223372036854775808", LLONG_MAX},
+    {"last_digit_9_past_largest", "9223372036854775809", LLONG_MAX},
+    {"one_below_largest", "9223372036854775806", LLONG_MAX - 1},
     {"too_large_is_clamped", "99999999999999999999999", LLONG_MAX},
     {"too_small_is_clamped", "-99999999999999999999999", -LLONG_MAX},
 };

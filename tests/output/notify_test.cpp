@@ -119,6 +119,17 @@ TEST(CycleStatus, IsCutToASmallBufferAndStaysTerminated) {
   }
 }
 
+// A buffer that holds the whole text, and one a single byte too small.
+TEST(CycleStatus, ExactFitAndOneByteShort) {
+  const std::string full =
+      "WATCHDOG=1\nSTATUS=cycle 1: 1 devices, 1 answers, 0 bad checksums, last cycle 5 ms";
+  char buf[kNotifyMessageSize];
+  EXPECT_EQ(format_cycle_status(buf, full.size() + 1, CycleFigures{1, 1, 1, 0, 5}), full.size());
+  EXPECT_EQ(std::string(buf), full);
+  EXPECT_EQ(format_cycle_status(buf, full.size(), CycleFigures{1, 1, 1, 0, 5}), full.size() - 1);
+  EXPECT_EQ(std::string(buf), full.substr(0, full.size() - 1));
+}
+
 // --- sending -------------------------------------------------------------------
 
 // NOTIFY_SOCKET unset for the life of the object; the old value is put back.

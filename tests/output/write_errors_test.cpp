@@ -59,6 +59,9 @@ TEST(WriteErrors, OneLinePerCycleNamingTheFirst) {
   report_write_errors(ctx.get());  // the count starts anew
   EXPECT_EQ(testsupport::captured_stdout(),
             "3 file writes failed in this cycle, first out/Kitchenv.txt: File too large\n");
+  EXPECT_EQ(ctx->write_errors, 0u);
+  EXPECT_EQ(ctx->write_errno, 0) << "no failure is left over for the next cycle";
+  EXPECT_STREQ(ctx->write_error_path.data(), "");
 
   // A path as long as the buffer allows is kept whole; one failure is one write.
   const std::string longest(kPathSize - 1, 'p');
