@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "config/lookup.h"
+#include "core/file_name.h"
 
 namespace bridge {
 
@@ -42,7 +43,7 @@ void device_label_of(const char *text, const char *id, DeviceLine &line) {
   char name[kIdSize] = {};
   copy_text(line.id, id, kIdMax);
   const bool named = lookup_name(text, id, name, sizeof name, false) == NameResult::kFound;
-  line.refused_name = named && !usable_device_name(name);
+  line.refused_name = named && !core::is_usable_label(name);
   copy_text(line.label, named && !line.refused_name ? name : id, kLabelMax);
 }
 
@@ -114,10 +115,6 @@ Resolution classify(const ConfigModel &m, LabelInfo &info) {
 
 }  // namespace
 
-bool usable_device_name(const char *name) {
-  return std::strchr(name, '/') == nullptr && std::strcmp(name, "err") != 0;
-}
-
 void config_set_text(ConfigModel &m, const char *text, std::size_t len) {
   if (len > kConfigMax) len = kConfigMax;
   len = strnlen(text, len);
@@ -148,7 +145,7 @@ Resolution resolve_label(const ConfigModel &m, const char *label, LabelInfo &inf
   if (!looks_like_id(label)) return Resolution::kUnknown;
   char name[kIdSize] = {};
   if (lookup_name(m.text.data(), label, name, sizeof name, false) == NameResult::kFound &&
-      usable_device_name(name)) {
+      core::is_usable_label(name)) {
     return Resolution::kRenamed;
   }
   copy_text(info.id, label, kIdMax);

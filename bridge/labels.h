@@ -59,9 +59,6 @@ struct ConfigModel {
 // device lines and S0 names from it.
 void config_set_text(ConfigModel &m, const char *text, std::size_t len);
 
-// True when the logger uses `name` as a label: no '/', not "err".
-bool usable_device_name(const char *name);
-
 // What `label` (the stem of a value file "<label>v.txt") is.
 Resolution resolve_label(const ConfigModel &m, const char *label, LabelInfo &info);
 

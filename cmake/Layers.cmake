@@ -25,7 +25,7 @@ set(KELVIN_LAYER_DEPS_engine serial config decode output core)
 set(KELVIN_LAYER_DEPS_app engine serial config output core)
 
 set(KELVIN_LAYER_SOURCES_core
-  poll_context.cpp text.cpp fatal.cpp trace.cpp clock.cpp regular_file.cpp)
+  poll_context.cpp text.cpp file_name.cpp fatal.cpp trace.cpp clock.cpp regular_file.cpp)
 set(KELVIN_LAYER_SOURCES_serial serial_port.cpp protocol.cpp)
 set(KELVIN_LAYER_SOURCES_config config_file.cpp lookup.cpp)
 set(KELVIN_LAYER_SOURCES_decode frame.cpp temperature.cpp module.cpp s0.cpp)

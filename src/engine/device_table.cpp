@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "config/lookup.h"
+#include "core/file_name.h"
 #include "core/poll_context.h"
 #include "core/text.h"
 #include "core/trace.h"
@@ -46,11 +47,11 @@ void add_entry(PollContext *ctx) {
   // "err" would make the error log its raw file.
   core::IdText id;
   core::copy_bounded(id.data(), kIdSize, ctx->rxa[2], kIdMax);
-  if (!output::stays_in_outdir(id.data())) {
+  if (!core::stays_in_outdir(id.data())) {
     std::printf("bus search answer ignored: ROM id holds a '/'\n");
     return;
   }
-  if (!output::is_usable_label(id.data())) {
+  if (!core::is_usable_label(id.data())) {
     std::printf("bus search answer ignored: ROM id is \"%s\"\n", id.data());
     return;
   }
@@ -73,7 +74,7 @@ void resolve_names(PollContext *ctx) {
     trace(ctx, "conf=%sn=%i,id=%s\n", ctx->config.data(), n, id);
     config::NameResult found = config::lookup_name(ctx->config.data(), id, name, kIdSize,
                                                    ctx->debug != 0);
-    if (found == config::NameResult::kFound && !output::is_usable_label(name)) {
+    if (found == config::NameResult::kFound && !core::is_usable_label(name)) {
       // The device's files keep its id rather than leave the output
       // directory or overwrite the error log.
       std::printf("name \"%s\" of %s refused as a file name, the id is used instead\n", name, id);

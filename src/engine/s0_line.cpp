@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "config/lookup.h"
+#include "core/file_name.h"
 #include "core/poll_context.h"
 #include "core/text.h"
 #include "core/trace.h"
@@ -33,7 +34,7 @@ std::int32_t configure_channel(PollContext *ctx, const S0Channel &ch) {
   const char *name = config::extract_field(ctx->config.data(), ch.key, ';', 1, field);
   char *stem = ctx->s0_names[static_cast<std::size_t>(ch.slot)].data();
   core::copy_bounded(stem, kS0NameSize, name[0] != '\0' ? name : ch.key, kS0NameSize - 1);
-  if (!output::stays_in_outdir(stem)) {
+  if (!core::stays_in_outdir(stem)) {
     std::printf("S0 name \"%s\" of %s refused as a file name, the key is used instead\n", name,
                 ch.key);
     core::copy_bounded(stem, kS0NameSize, ch.key, kS0NameSize - 1);

@@ -2,7 +2,6 @@
 #include "output/paths.h"
 
 #include <cstdio>
-#include <cstring>
 
 #include "core/poll_context.h"
 
@@ -11,12 +10,6 @@ namespace output {
 const char *device_label(const core::DeviceTable &table, int i) {
   const core::IdText &name = table.idn[static_cast<std::size_t>(i)];
   return name[0] != '\0' ? name.data() : table.ids[static_cast<std::size_t>(i)].data();
-}
-
-bool stays_in_outdir(const char *stem) { return std::strchr(stem, '/') == nullptr; }
-
-bool is_usable_label(const char *label) {
-  return stays_in_outdir(label) && std::strcmp(label, "err") != 0;
 }
 
 char *device_path(char *path, std::size_t size, const char *outdir, const char *label,

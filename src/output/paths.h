@@ -15,14 +15,6 @@ namespace output {
 // The label of entry i: idn[i] when not empty, else ids[i].
 const char *device_label(const core::DeviceTable &table, int i);
 
-// True when `stem` can begin a file name inside the output directory: it
-// holds no '/', so no path built from it reaches into another directory.
-bool stays_in_outdir(const char *stem);
-
-// True when `label` can name a device's files: it stays in the output
-// directory and is not "err", whose raw file would be the error log err.txt.
-bool is_usable_label(const char *label);
-
 // Writes outdir + label + suffix into `path` (`size` bytes); a result that
 // would not fit is cut at the buffer's end. Returns `path`.
 char *device_path(char *path, std::size_t size, const char *outdir, const char *label,
