@@ -15,7 +15,8 @@ int main(int argc, char **argv) {
   static bridge::BridgeOptions opt;
   switch (bridge::parse_options(argc, argv, host, opt, stdout, stderr)) {
     case bridge::ParseOutcome::kRun: break;
-    case bridge::ParseOutcome::kExit: return 0;
+    case bridge::ParseOutcome::kExit:  // --help or --version: 1 when it could not be written
+      return std::fflush(stdout) == 0 && std::ferror(stdout) == 0 ? 0 : 1;
     case bridge::ParseOutcome::kError: return 2;
   }
   std::array<char, bridge::kSecretSize> password{};

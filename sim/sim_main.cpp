@@ -39,7 +39,7 @@ int main(int argc, char *argv[]) {
   switch (adaptersim::parse_options(argc, argv, options, error.data(), error.size())) {
     case OptionsResult::kHelp:
       print_usage(stdout);
-      return kExitOk;
+      return std::fflush(stdout) == 0 && std::ferror(stdout) == 0 ? kExitOk : kExitSystem;
     case OptionsResult::kError:
       std::fprintf(stderr, "adapter-sim: %s\n\n", error.data());
       print_usage(stderr);

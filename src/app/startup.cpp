@@ -33,7 +33,10 @@ void startup(core::PollContext *ctx, int argc, const char *const *argv) {
   const InfoRequest info = info_request(argc, argv);
   if (info != InfoRequest::kNone) {
     std::fputs(info == InfoRequest::kHelp ? kHelpText : kVersionText, stdout);
-    std::exit(std::fflush(stdout) == 0 ? 0 : -1);
+    // Line buffering writes (and loses) each line as it comes, so a write
+    // error shows only in the stream's error flag, not in the last flush.
+    const bool written = std::fflush(stdout) == 0 && std::ferror(stdout) == 0;
+    std::exit(written ? 0 : -1);
   }
   std::puts(kBanner);
   Options opts = parse_options(argc, argv);

@@ -89,6 +89,25 @@ TEST_P(E2EInfo, PrintsOnStandardOutputAndExitsWithoutTheGuard) {
   EXPECT_EQ(list_dir(s.work()), std::vector<std::string>{"out"});
 }
 
+// A text that cannot be written is a failure, not a success: exit 255.
+TEST_P(E2EInfo, FailsWhenStandardOutputCannotBeWritten) {
+  Scratch s;
+  StubBin stubs(s);
+  auto logger = start_logger({GetParam().arg}, s.work(), stubs.env(), "/dev/full");
+  ASSERT_TRUE(logger);
+  ASSERT_TRUE(logger->wait_exit(Ms(5000)));
+  EXPECT_EQ(logger->exit_code(), 255);
+  EXPECT_EQ(stubs.calls(), "");
+}
+
+TEST(E2EStandIn, HelpFailsWhenStandardOutputCannotBeWritten) {
+  Scratch s;
+  Process sim({sim_bin(), "--help"}, plain_env(), s.work(), "/dev/full");
+  ASSERT_TRUE(sim.started());
+  ASSERT_TRUE(sim.wait_exit(Ms(5000)));
+  EXPECT_EQ(sim.exit_code(), 1);
+}
+
 INSTANTIATE_TEST_SUITE_P(E2EInfoTable, E2EInfo, ::testing::ValuesIn(kInfoCases),
                          [](const ::testing::TestParamInfo<InfoCase> &info) {
                            return std::string(info.param.name);

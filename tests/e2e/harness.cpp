@@ -147,7 +147,7 @@ void expect_no_stray_files(const Footprint &before, const Scratch &s,
 // --- child processes -------------------------------------------------------
 
 Process::Process(const std::vector<std::string> &argv, const std::vector<std::string> &env,
-                 const std::string &cwd) {
+                 const std::string &cwd, const char *stdout_path) {
   int out_pipe[2] = {-1, -1};
   int err_pipe[2] = {-1, -1};
   if (pipe2(out_pipe, O_CLOEXEC) != 0 || pipe2(err_pipe, O_CLOEXEC) != 0) {
@@ -167,7 +167,8 @@ Process::Process(const std::vector<std::string> &argv, const std::vector<std::st
     prctl(PR_SET_PDEATHSIG, SIGKILL);
     if (getppid() != parent) _exit(127);
     const int in = open("/dev/null", O_RDONLY);
-    if (in < 0 || dup2(in, 0) < 0 || dup2(out_pipe[1], 1) < 0 || dup2(err_pipe[1], 2) < 0) {
+    const int out = stdout_path != nullptr ? open(stdout_path, O_WRONLY) : out_pipe[1];
+    if (in < 0 || out < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(err_pipe[1], 2) < 0) {
       _exit(127);
     }
     if (chdir(cwd.c_str()) != 0) _exit(126);
@@ -263,7 +264,8 @@ std::vector<std::string> plain_env() { return {"PATH=/usr/bin:/bin"}; }
 
 std::unique_ptr<Process> start_logger(const std::vector<std::string> &args,
                                       const std::string &cwd,
-                                      const std::vector<std::string> &env) {
+                                      const std::vector<std::string> &env,
+                                      const char *stdout_path) {
   const bool guard_off = args.size() >= 3 && args[2].find('f') != std::string::npos;
   if (!guard_off) {
     const std::string dir = first_path_dir(env);
@@ -276,7 +278,7 @@ std::unique_ptr<Process> start_logger(const std::vector<std::string> &args,
   }
   std::vector<std::string> argv{logger_bin()};
   argv.insert(argv.end(), args.begin(), args.end());
-  auto proc = std::make_unique<Process>(argv, env, cwd);
+  auto proc = std::make_unique<Process>(argv, env, cwd, stdout_path);
   if (!proc->started()) return nullptr;
   return proc;
 }

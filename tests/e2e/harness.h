@@ -81,13 +81,14 @@ void expect_no_stray_files(const Footprint &before, const Scratch &s,
 
 enum class Stream { kOut, kErr };
 
-// A child started with fork/execve, its stdout and stderr on pipes. Signals go
+// A child started with fork/execve, its stdout and stderr on pipes (stdout on
+// the file `stdout_path` instead, when one is given). Signals go
 // only to the pid it spawned; the destructor kills (SIGKILL) and reaps a child
 // still running. The child also dies with the test process (PR_SET_PDEATHSIG).
 class Process {
  public:
   Process(const std::vector<std::string> &argv, const std::vector<std::string> &env,
-          const std::string &cwd);
+          const std::string &cwd, const char *stdout_path = nullptr);
   ~Process();
   Process(const Process &) = delete;
   Process &operator=(const Process &) = delete;
@@ -136,7 +137,8 @@ std::vector<std::string> plain_env();
 // the test, so no test can reach the real process-killing commands.
 std::unique_ptr<Process> start_logger(const std::vector<std::string> &args,
                                       const std::string &cwd,
-                                      const std::vector<std::string> &env = plain_env());
+                                      const std::vector<std::string> &env = plain_env(),
+                                      const char *stdout_path = nullptr);
 
 // Stub ps, killall and rm in root/aux/bin, for runs in which the
 // single-instance guard may run. ps prints the list file; killall appends its

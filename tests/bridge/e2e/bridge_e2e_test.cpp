@@ -146,6 +146,17 @@ std::string show(const std::map<std::string, std::string> &m) {
   return s;
 }
 
+// --help and --version that cannot be written end with status 1, not 0.
+TEST(E2EBridge, InfoFailsWhenStandardOutputCannotBeWritten) {
+  for (const char *arg : {"--help", "--version"}) {
+    e2e::Scratch s;
+    e2e::Process bridge({bridgee2e::bridge_bin(), arg}, e2e::plain_env(), s.work(), "/dev/full");
+    ASSERT_TRUE(bridge.started());
+    ASSERT_TRUE(bridge.wait_exit(e2e::Ms(5000)));
+    EXPECT_EQ(bridge.exit_code(), 1) << arg;
+  }
+}
+
 TEST(E2EBridge, EveryValueAndDiscoveryConfigIsRetainedAfterOneCycle) {
   DemoRun d({"--ha-discovery", "--allow-control"});
   ASSERT_TRUE(d.ok());
