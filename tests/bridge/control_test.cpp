@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "bridge/control.h"
+#include "bridge/files.h"
 #include "bridge_test_support.h"
 
 namespace {
@@ -188,6 +189,16 @@ TEST(SwitchWriteMode, NewFileFollowsTheUmaskPlusGroupReadWrite) {
   ASSERT_EQ(stat(d.file("Metero.txt").c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0660u);
   EXPECT_EQ(bridgetest::read_file(d.file("Metero.txt")), "0\n");
+}
+
+// Every other new file (the textfile) is 0666 less the umask, whatever the umask.
+TEST(SwitchWriteMode, DefaultModeIsTheUmaskApplied) {
+  for (const mode_t mask : {mode_t{002}, mode_t{022}, mode_t{077}}) {
+    const mode_t old = umask(mask);
+    const mode_t mode = bridge::default_file_mode();
+    EXPECT_EQ(umask(old), mask) << "the umask is left as it was";
+    EXPECT_EQ(mode, 0666 & ~mask) << std::oct << mask;
+  }
 }
 
 }  // namespace

@@ -73,13 +73,18 @@ TEST_P(RegularFile, OnlyARegularFileOpens) {
   }
   errno = 0;
   alarm(10);  // an open that blocks ends the test instead of hanging it
+  const mode_t mask = umask(002);  // a group-writable umask: a new file is 0664
   const int fd = c.outdir ? open_outdir_file(path.c_str(), c.flags)
                           : open_regular(path.c_str(), c.flags);
   const int error = errno;
+  umask(mask);
   alarm(0);
   if (c.error == 0) {
     ASSERT_GE(fd, 0) << std::strerror(error);
     EXPECT_EQ(fcntl(fd, F_GETFD) & FD_CLOEXEC, FD_CLOEXEC);
+    struct stat st {};
+    ASSERT_EQ(fstat(fd, &st), 0);
+    if (c.object == Object::kNothing) EXPECT_EQ(st.st_mode & 07777, 0664u);
     close(fd);
   } else {
     EXPECT_EQ(fd, -1);
