@@ -239,6 +239,10 @@ TEST(E2EBridge, StateComesBackAfterTheBrokerRestartsAndTheWillSaysOffline) {
   // A bridge that dies without a word leaves its last will.
   d.bridge->signal(SIGKILL);
   ASSERT_TRUE(after.wait([&] { return after.last("kelvinlog/test/status") == "offline"; }, Ms(10000)));
+  // The will is retained: whoever subscribes later (Home Assistant after a
+  // restart) learns it too.
+  MqttClient late(d.broker.port(), {"kelvinlog/test/status"}, "e2e-late");
+  EXPECT_TRUE(late.wait([&] { return late.last("kelvinlog/test/status") == "offline"; }, Ms(5000)));
 }
 
 TEST(E2EBridge, ValuesGoUnavailableWhenTheLoggerStopsAndReturnWithIt) {
