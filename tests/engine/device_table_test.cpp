@@ -1,5 +1,4 @@
 // Device table: entries from the bus search, the full table, and name resolution.
-#include <set>
 #include <string>
 #include <vector>
 
@@ -134,42 +133,6 @@ TEST_F(DeviceTableTest, NamesThatClashAreRefused) {
                 k.labels[static_cast<std::size_t>(i)])
           << i;
     }
-  }
-}
-
-// Whole cycles: the two devices of each pair write files of their own, and
-// each cycle says once which name was refused.
-TEST_F(DeviceTableTest, ClashingNamesGiveSeparateFilesAndOneLineACycle) {
-  const std::string a = sensor_id(0), b = sensor_id(1);
-  const struct {
-    const char *what;
-    std::string config;
-    std::string label;  // the label that entry 1 keeps
-  } cases[] = {
-      {"the same name twice", a + ";Kitchen\n" + b + ";Kitchen\n", "Kitchen"},
-      {"bytes from 0x80 end a name", a + ";K\xc3\xbc" "che\n" + b + ";K\xc3\xb6" "che\n", "K"},
-      {"16 characters alike", a + ";Temperature sens1\n" + b + ";Temperature sens2\n",
-       "Temperature sens"},
-  };
-  for (const auto &c : cases) {
-    SCOPED_TRACE(c.what);
-    testsupport::prepare_context(ctx(), out_.path(), pty_.slave());
-    set_config(c.config);
-    for (const std::string &name : testsupport::list_dir(out_.path())) {
-      std::remove(out_file(name).c_str());
-    }
-    take_stdout();
-    const std::string line = clash(c.label, a, b);
-    for (int cycle = 0; cycle < 2; ++cycle) {
-      run_cycle({a, b});
-      ASSERT_FALSE(HasFatalFailure());
-      EXPECT_EQ(occurrences(take_stdout(), line), 1) << "cycle " << cycle;
-    }
-    const std::vector<std::string> files = testsupport::list_dir(out_.path());
-    EXPECT_EQ(std::set<std::string>(files.begin(), files.end()),
-              (std::set<std::string>{a + ".txt", a + "v.txt", c.label + ".txt", c.label + "v.txt"}));
-    EXPECT_EQ(read_out(a + "v.txt"), "85.000\n");
-    EXPECT_EQ(read_out(c.label + "v.txt"), "85.000\n");
   }
 }
 
