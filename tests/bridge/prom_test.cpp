@@ -205,7 +205,9 @@ TEST(PromJoules, WattHoursTimes3600AsDecimalText) {
     char out[bridge::kJoulesTextSize];
     const bool ok = bridge::joules_text(c.wh, out, sizeof out);
     EXPECT_EQ(ok, c.joules != nullptr) << c.wh;
-    if (ok && c.joules != nullptr) EXPECT_STREQ(out, c.joules) << c.wh;
+    if (ok && c.joules != nullptr) {
+      EXPECT_STREQ(out, c.joules) << c.wh;
+    }
   }
   char small[4];
   EXPECT_FALSE(bridge::joules_text("1", small, sizeof small));

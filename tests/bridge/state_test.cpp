@@ -288,7 +288,9 @@ TEST_P(BridgeConfigChange, EntitiesFollowTheirDeviceAndOnlyVanishedOnesAreRemove
   state->load_config(at(100));
   for (const char *leaf : {"available", "temperature", "energy", "counter", "attributes"}) {
     const std::string t = topic(std::string(c.old_level) + "/" + leaf);
-    if (!sink.on(t).empty()) EXPECT_EQ(sink.last(t), "") << t;
+    if (!sink.on(t).empty()) {
+      EXPECT_EQ(sink.last(t), "") << t;
+    }
   }
   EXPECT_EQ(sink.last(topic(std::string(c.old_level) + "/available")), "");
   if (!c.moved.empty()) {

@@ -189,7 +189,9 @@ TEST(E2EBridge, EveryValueAndDiscoveryConfigIsRetainedAfterOneCycle) {
     devices.insert(dev.at("identifiers").at(0).get<std::string>());
     const bool s0 = m.first.find("_S0") != std::string::npos;
     EXPECT_EQ(dev.contains("via_device"), !s0);
-    if (s0) EXPECT_EQ(dev.at("identifiers"), json::array({"kelvinlog_test"}));
+    if (s0) {
+      EXPECT_EQ(dev.at("identifiers"), json::array({"kelvinlog_test"}));
+    }
     EXPECT_EQ(j.at("origin").at("name"), "kelvinlog-bridge");
   }
   // One device per bus device (5) and the board's, which holds the S0 inputs.
