@@ -405,11 +405,12 @@ void BridgeState::on_message(const char *topic, const void *payload, std::size_t
   Level level;
   if (!parse_switch_topic(opt_.prefix.data(), topic, level)) {
     if (retain && len > 0) {
+      // "<prefix>/<level>/available", read back at a connect.
       const std::size_t plen = std::strlen(opt_.prefix.data());
-      const char *rest = topic + plen + 1;
-      const char *slash = std::strchr(rest, '/');
-      if (std::strncmp(topic, opt_.prefix.data(), plen) == 0 && topic[plen] == '/' &&
-          slash != nullptr && std::strcmp(slash + 1, kAvailableLeaf) == 0 &&
+      const bool under = std::strncmp(topic, opt_.prefix.data(), plen) == 0 && topic[plen] == '/';
+      const char *rest = under ? topic + plen + 1 : topic;
+      const char *slash = under ? std::strchr(rest, '/') : nullptr;
+      if (slash != nullptr && slash != rest && std::strcmp(slash + 1, kAvailableLeaf) == 0 &&
           static_cast<std::size_t>(slash - rest) <= kLabelMax) {
         std::memcpy(level.data(), rest, static_cast<std::size_t>(slash - rest));
         level[static_cast<std::size_t>(slash - rest)] = '\0';

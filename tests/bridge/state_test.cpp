@@ -348,6 +348,9 @@ const RetainedCase kRetained[] = {
      "\"kelvinlog/vm/28C0FFEE00000002/temperature\""},
     {"RenamedOfflineMovesInPlace", "homeassistant/sensor/vm/28C0FFEE00000001_counter/config", "{}",
      true, "homeassistant/sensor/vm/28C0FFEE00000001_counter/config", "\"kelvinlog/vm/Meter/counter\""},
+    {"ShortTopicIsLeftAlone", "k", "online", true, "kelvinlog/vm/k/available", nullptr},
+    {"OtherPrefixIsLeftAlone", "kelvinlog/pi/Cellar/available", "online", true,
+     "kelvinlog/pi/Cellar/available", nullptr},
     {"OtherBoardIsLeftAlone", "homeassistant/sensor/pi/28C0FFEE00000002_rlf/config", "{}", true,
      "homeassistant/sensor/pi/28C0FFEE00000002_rlf/config", nullptr},
 };
