@@ -9,6 +9,7 @@
 #include <stdlib.h>
 #include <sys/inotify.h>
 #include <sys/signalfd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <array>
@@ -32,6 +33,11 @@ namespace {
 constexpr std::uint32_t kOutdirMask =
     IN_CLOSE_WRITE | IN_MOVED_TO | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR;
 constexpr std::uint32_t kConfigMask = IN_CLOSE_WRITE | IN_MOVED_TO | IN_ONLYDIR | IN_MASK_ADD;
+// The output directory's own name in its parent: removed, moved, made again.
+constexpr std::uint32_t kParentMask =
+    IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_ONLYDIR | IN_MASK_ADD;
+// Also checked on a timer: a file system mounted over it sends no event.
+constexpr MonoMs kOutdirCheckMs = 15000;
 constexpr int kStopWaitMs = 2000;  // at most this long for "offline" to leave at a stop
 
 // A directory that holds the configuration (or the file a link points to).
@@ -81,13 +87,72 @@ void add_config_watch(int ifd, const char *path, std::array<ConfigWatch, 2> &wat
   }
 }
 
-struct Events {
-  bool reload = false;    // the configuration was written
-  bool rescan = false;    // events were lost: read the whole directory
-  bool dir_gone = false;  // the output directory was removed or moved
+// The output directory as the bridge follows it: whatever directory its path
+// names. While the path names none the bridge is blind and says so.
+struct Outdir {
+  const char *path = "";                 // as given
+  int fd = -1;                           // the directory read; -1: blind
+  int wd = -1;                           // its inotify watch
+  int parent_wd = -1;                    // watch of its parent, for its name
+  std::array<char, kPathSize> name{};    // its last name in the parent
+  MonoMs check_at = 0;                   // next check on the timer
 };
 
-void drain_inotify(int ifd, int out_wd, const std::array<ConfigWatch, 2> &config,
+struct Events {
+  bool reload = false;     // the configuration was written
+  bool rescan = false;     // events were lost: read the whole directory
+  bool check_dir = false;  // the output directory may be gone or replaced
+};
+
+// Watches the parent of the output directory for its name.
+void watch_parent(int ifd, Outdir &o) {
+  std::array<char, kPathSize> trimmed{};
+  std::snprintf(trimmed.data(), trimmed.size(), "%s", o.path);
+  for (std::size_t n = std::strlen(trimmed.data()); n > 1 && trimmed[n - 1] == '/';) trimmed[--n] = '\0';
+  std::array<char, kPathSize> parent{};
+  if (!split_path(trimmed.data(), parent, o.name) || std::strcmp(o.name.data(), ".") == 0 ||
+      std::strcmp(o.name.data(), "..") == 0) {
+    o.name[0] = '\0';
+    return;
+  }
+  o.parent_wd = inotify_add_watch(ifd, parent.data(), kParentMask);
+}
+
+// Compares the directory read with the one the path names now; leaves,
+// or takes up, the directory accordingly.
+void check_outdir(int ifd, Outdir &o, BridgeState &state, Now now) {
+  o.check_at = now.mono + kOutdirCheckMs;
+  struct stat open_st {};
+  struct stat path_st {};
+  const bool named = stat(o.path, &path_st) == 0 && S_ISDIR(path_st.st_mode);
+  if (o.fd >= 0) {
+    if (fstat(o.fd, &open_st) == 0 && named && open_st.st_dev == path_st.st_dev &&
+        open_st.st_ino == path_st.st_ino) {
+      return;
+    }
+    log_line("output directory %s was removed, moved or replaced: offline until it is there again",
+             shown(o.path).data());
+    inotify_rm_watch(ifd, o.wd);
+    close(o.fd);
+    o.fd = -1;
+    o.wd = -1;
+    state.set_outdir(-1, now);
+  }
+  if (o.parent_wd < 0) watch_parent(ifd, o);
+  if (!named) return;
+  const int fd = open(o.path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  const int wd = fd >= 0 ? inotify_add_watch(ifd, o.path, kOutdirMask) : -1;
+  if (wd < 0) {
+    if (fd >= 0) close(fd);
+    return;
+  }
+  o.fd = fd;
+  o.wd = wd;
+  log_line("output directory %s is there again: reading it", shown(o.path).data());
+  state.set_outdir(fd, now);
+}
+
+void drain_inotify(int ifd, Outdir &out, const std::array<ConfigWatch, 2> &config,
                    BridgeState &state, Now now, Events &ev) {
   alignas(inotify_event) char buf[8192];
   for (;;) {
@@ -97,11 +162,15 @@ void drain_inotify(int ifd, int out_wd, const std::array<ConfigWatch, 2> &config
       const auto *e = reinterpret_cast<const inotify_event *>(buf + off);
       off += static_cast<ssize_t>(sizeof(inotify_event) + e->len);
       if ((e->mask & IN_Q_OVERFLOW) != 0) ev.rescan = true;
-      if (e->wd == out_wd) {
-        if ((e->mask & (IN_DELETE_SELF | IN_MOVE_SELF | IN_IGNORED)) != 0) ev.dir_gone = true;
+      if (e->wd == out.wd) {
+        if ((e->mask & (IN_DELETE_SELF | IN_MOVE_SELF | IN_IGNORED)) != 0) ev.check_dir = true;
         if (e->len > 0 && (e->mask & (IN_CLOSE_WRITE | IN_MOVED_TO)) != 0) {
           state.on_file(e->name, now);
         }
+      }
+      if (e->wd == out.parent_wd) {
+        if ((e->mask & IN_IGNORED) != 0) out.parent_wd = -1;  // the parent itself went
+        if (e->len > 0 && std::strcmp(e->name, out.name.data()) == 0) ev.check_dir = true;
       }
       for (const ConfigWatch &w : config) {
         if (w.wd >= 0 && e->wd == w.wd && e->len > 0 && std::strcmp(e->name, w.name.data()) == 0) {
@@ -147,12 +216,16 @@ int run_bridge(const BridgeOptions &opt, const char *password) {
     }
   }
   const int ifd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-  const int out_wd = ifd >= 0 ? inotify_add_watch(ifd, opt.outdir.data(), kOutdirMask) : -1;
-  if (out_wd < 0) {
+  Outdir out;
+  out.path = opt.outdir.data();
+  out.fd = outdir_fd;
+  out.wd = ifd >= 0 ? inotify_add_watch(ifd, opt.outdir.data(), kOutdirMask) : -1;
+  if (out.wd < 0) {
     log_line("output directory %s cannot be watched: %s", shown(opt.outdir.data()).data(),
              std::strerror(errno));
     return 1;
   }
+  watch_parent(ifd, out);
   std::array<ConfigWatch, 2> config_watches{};
   add_config_watch(ifd, opt.config.data(), config_watches, 0);
   // Through a link, the file that is read lives elsewhere: watch that place too.
@@ -176,9 +249,11 @@ int run_bridge(const BridgeOptions &opt, const char *password) {
   if (!link.start(opt, password, listener, now)) status = 1;
   while (status == 0) {
     now = clock_now();
+    if (now.mono >= out.check_at) check_outdir(ifd, out, *state, now);
     const MonoMs a = state->service(now);
     const MonoMs b = link.service(now);
-    const MonoMs next = a < b ? a : b;
+    MonoMs next = a < b ? a : b;
+    if (out.check_at < next) next = out.check_at;
     int timeout = -1;
     if (next != kNever) {
       const MonoMs wait = next - now.mono;
@@ -212,12 +287,8 @@ int run_bridge(const BridgeOptions &opt, const char *password) {
     }
     if (stop) break;
     Events ev;
-    if ((fds[1].revents & POLLIN) != 0) drain_inotify(ifd, out_wd, config_watches, *state, now, ev);
-    if (ev.dir_gone) {
-      log_line("output directory %s was removed or moved; stopping", shown(opt.outdir.data()).data());
-      status = 1;
-      break;
-    }
+    if ((fds[1].revents & POLLIN) != 0) drain_inotify(ifd, out, config_watches, *state, now, ev);
+    if (ev.check_dir) check_outdir(ifd, out, *state, now);
     if (count == 3 && fds[2].revents != 0) link.on_socket(fds[2].revents, now);
     if (hangup) log_line("SIGHUP: reading the configuration and the output directory again");
     if (ev.reload || hangup) {
@@ -231,7 +302,7 @@ int run_bridge(const BridgeOptions &opt, const char *password) {
   log_line("stopped");
   close(ifd);
   close(sfd);
-  close(outdir_fd);
+  if (out.fd >= 0) close(out.fd);
   if (prom_fd >= 0) close(prom_fd);
   mosquitto_lib_cleanup();
   return status;

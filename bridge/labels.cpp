@@ -159,6 +159,25 @@ bool is_device_label(const ConfigModel &m, const char *label) {
   return looks_like_id(label);
 }
 
+bool place_of(const ConfigModel &m, const char *id, std::array<char, kLabelSize> &label,
+              LabelInfo &info) {
+  const char *where = id;
+  for (std::size_t k = 0; k < 2; ++k) {
+    if (std::strcmp(id, kS0Keys[k]) == 0) where = m.s0_names[k].data();
+  }
+  if (where == id) {
+    for (std::size_t d = 0; d < m.device_count; ++d) {
+      if (std::strcmp(m.devices[d].id.data(), id) == 0) {
+        where = m.devices[d].label.data();
+        break;
+      }
+    }
+  }
+  copy_text(label, where, kLabelMax);
+  return resolve_label(m, label.data(), info) == Resolution::kFound &&
+         std::strcmp(info.id.data(), id) == 0;
+}
+
 const char *kind_name(LabelKind k) {
   switch (k) {
     case LabelKind::kUnknown: return "unknown";

@@ -62,6 +62,13 @@ void config_set_text(ConfigModel &m, const char *text, std::size_t len);
 // What `label` (the stem of a value file "<label>v.txt") is.
 Resolution resolve_label(const ConfigModel &m, const char *label, LabelInfo &info);
 
+// Where the device or S0 input `id` (a ROM id, "S01", "S02") is written under
+// the configuration `m`: the label the logger gives it (its name, else its
+// ROM id; an S0 input's name) and what that label is. False when that label
+// is not a value file the bridge follows.
+bool place_of(const ConfigModel &m, const char *id, std::array<char, kLabelSize> &label,
+              LabelInfo &info);
+
 // True when `label` is the label of a bus device in the configuration (a
 // device line, or a 16-character ROM id without a usable name).
 bool is_device_label(const ConfigModel &m, const char *label);

@@ -2,6 +2,7 @@
 #include "bridge/mqtt_link.h"
 
 #include <mosquitto.h>
+#include <mqtt_protocol.h>
 #include <poll.h>
 
 #include <cerrno>
@@ -43,8 +44,12 @@ bool MqttLink::start(const BridgeOptions &opt, const char *password, LinkListene
     log_line("cannot create the MQTT client: %s", std::strerror(errno));
     return false;
   }
-  mosquitto_int_option(mosq_, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
-  int rc = mosquitto_will_set(mosq_, status_topic_.data(), static_cast<int>(std::strlen(kOffline)),
+  // MQTT 5: the broker sends nothing larger than kMaxInboundPacket (a bigger
+  // message is dropped for this client, never held here), and commands keep
+  // their retain flag.
+  mosquitto_int_option(mosq_, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V5);
+  int rc = set_connect_properties();
+  if (rc == MOSQ_ERR_SUCCESS) rc = mosquitto_will_set(mosq_, status_topic_.data(), static_cast<int>(std::strlen(kOffline)),
                               kOffline, 1, true);
   if (rc == MOSQ_ERR_SUCCESS && opt.username[0] != '\0') {
     rc = mosquitto_username_pw_set(mosq_, opt.username.data(),
@@ -67,6 +72,19 @@ bool MqttLink::start(const BridgeOptions &opt, const char *password, LinkListene
   mosquitto_message_callback_set(mosq_, &MqttLink::on_message);
   try_connect(now);
   return true;
+}
+
+int MqttLink::set_connect_properties() {
+  mosquitto_property *props = nullptr;
+  int rc = mosquitto_property_add_int32(&props, MQTT_PROP_MAXIMUM_PACKET_SIZE, kMaxInboundPacket);
+  if (rc != MOSQ_ERR_SUCCESS) return rc;
+  // libmosquitto 2.0 has no asynchronous connect that takes properties, but
+  // it keeps those given to mosquitto_connect_bind_v5 for every later
+  // connect, asynchronous ones included. It stores them before it checks the
+  // port, so port -1 stores them without connecting.
+  rc = mosquitto_connect_bind_v5(mosq_, "localhost", -1, opt_->keepalive, nullptr, props);
+  mosquitto_property_free_all(&props);
+  return rc == MOSQ_ERR_INVAL ? MOSQ_ERR_SUCCESS : rc;
 }
 
 int MqttLink::socket() const {
@@ -162,9 +180,12 @@ bool MqttLink::publish(const char *topic, const void *payload, std::size_t len, 
          MOSQ_ERR_SUCCESS;
 }
 
-bool MqttLink::subscribe(const char *filter) {
+bool MqttLink::subscribe(const char *filter, unsigned flags) {
   if (!connected_) return false;
-  return mosquitto_subscribe(mosq_, nullptr, filter, 1) == MOSQ_ERR_SUCCESS;
+  int options = 0;
+  if ((flags & kKeepRetain) != 0) options |= MQTT_SUB_OPT_RETAIN_AS_PUBLISHED;
+  if ((flags & kNoLocal) != 0) options |= MQTT_SUB_OPT_NO_LOCAL;
+  return mosquitto_subscribe_v5(mosq_, nullptr, filter, 1, options, nullptr) == MOSQ_ERR_SUCCESS;
 }
 
 void MqttLink::flush(int wait_ms) {
@@ -200,7 +221,7 @@ void MqttLink::on_connect(mosquitto *, void *self, int rc) {
     // Not connecting and not connected: service() schedules the retry.
     if (!link->outage_logged_) {
       log_line("broker at %s refused the connection: %s; trying again with a back-off of up to "
-               "%lld s", link->where_.data(), mosquitto_connack_string(rc),
+               "%lld s", link->where_.data(), mosquitto_reason_string(rc),
                static_cast<long long>(kBackoffMaxMs / 1000));
     }
     link->outage_logged_ = true;
@@ -227,6 +248,12 @@ void MqttLink::on_disconnect(mosquitto *, void *self, int) {
 void MqttLink::on_message(mosquitto *, void *self, const mosquitto_message *msg) {
   auto *link = static_cast<MqttLink *>(self);
   if (msg == nullptr || msg->topic == nullptr || msg->payloadlen < 0) return;
+  // The broker should not have sent it; a broker that ignores the limit
+  // still gets nothing larger acted on.
+  if (static_cast<std::size_t>(msg->payloadlen) > kMaxInboundPacket) {
+    log_line("message on %s dropped: %d bytes", shown(msg->topic).data(), msg->payloadlen);
+    return;
+  }
   link->listener_->link_message(msg->topic, msg->payload, static_cast<std::size_t>(msg->payloadlen),
                                 msg->retain);
 }

@@ -22,6 +22,9 @@ namespace bridge {
 constexpr MonoMs kBackoffFirstMs = 1000;   // first wait after a failed or lost connection
 constexpr MonoMs kBackoffMaxMs = 60000;    // longest wait
 constexpr MonoMs kConnectTimeoutMs = 30000;  // a connect without CONNACK is given up after this
+// Largest packet the broker may send: a command is a few bytes, the largest
+// message read back is a discovery config (about 1 KB).
+constexpr std::uint32_t kMaxInboundPacket = 4096;
 
 // Who hears about connects, disconnects and messages.
 class LinkListener {
@@ -62,10 +65,12 @@ class MqttLink final : public Sink {
 
   bool publish(const char *topic, const void *payload, std::size_t len, int qos,
                bool retain) override;
-  bool subscribe(const char *filter) override;
+  bool subscribe(const char *filter, unsigned flags) override;
   bool connected() const override { return connected_; }
 
  private:
+  // Stores the CONNECT properties for every connect (returns a MOSQ_ERR_ code).
+  int set_connect_properties();
   static void on_connect(mosquitto *m, void *self, int rc);
   static void on_disconnect(mosquitto *m, void *self, int rc);
   static void on_message(mosquitto *m, void *self, const mosquitto_message *msg);

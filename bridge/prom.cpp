@@ -15,10 +15,10 @@ struct Family {
 
 constexpr Family kTemperature{"kelvinlog_temperature_celsius", "gauge",
                               "Temperature of a sensor or climate module."};
-constexpr Family kEnergy{"kelvinlog_energy_watt_hours_total", "counter",
-                         "Energy counted by an S0 input or an energy-counter module."};
-constexpr Family kConsumption{"kelvinlog_consumption_watt_hours", "gauge",
-                              "Consumption reported by an energy-counter module."};
+constexpr Family kEnergy{"kelvinlog_energy_joules_total", "counter",
+                         "Energy counted by an S0 input or an energy-counter module, in joules (Wh x 3600)."};
+constexpr Family kConsumption{"kelvinlog_consumption_joules", "gauge",
+                              "Consumption reported by an energy-counter module, in joules (Wh x 3600)."};
 constexpr Family kHumidity{"kelvinlog_humidity_ratio", "gauge",
                            "rLf, rLi and rLq of a climate module, as a ratio (percent / 100)."};
 constexpr Family kLed{"kelvinlog_led", "gauge", "limit/LED flag of a module (1 = set)."};
@@ -80,6 +80,9 @@ void field_family(std::string &out, const Family &f, const PromSample *samples, 
     for (std::size_t k = 0; k < r.count; ++k) {
       const FieldValue &v = r.fields[k];
       if (&family_of(v.id) != &f) continue;
+      char joules[kJoulesTextSize];
+      const bool energy = &f == &kEnergy || &f == &kConsumption;
+      if (energy && !joules_text(v.text.data(), joules, sizeof joules)) continue;
       if (!any) header(out, f);
       any = true;
       sample_start(out, f, samples[i]);
@@ -90,7 +93,7 @@ void field_family(std::string &out, const Family &f, const PromSample *samples, 
         append_number(out, "%.2f", v.number / 100.0);
       } else {
         out += "} ";
-        out += v.text.data();
+        out += energy ? joules : v.text.data();
       }
       out += '\n';
     }
@@ -113,6 +116,34 @@ void per_label_family(std::string &out, const Family &f, const PromSample *sampl
 }
 
 }  // namespace
+
+bool joules_text(const char *wh, char *out, std::size_t size) {
+  // Decimal digits times 36, then two zeros: exact for any count, no floating
+  // point and no integer that could overflow.
+  std::size_t n = 0;
+  while (wh[n] >= '0' && wh[n] <= '9') ++n;
+  if (n == 0 || n > 20 || wh[n] != '\0') return false;
+  char digits[kJoulesTextSize];
+  std::size_t k = 0;  // digits of the product, least significant first
+  unsigned carry = 0;
+  for (std::size_t i = n; i-- > 0;) {
+    const unsigned p = static_cast<unsigned>(wh[i] - '0') * 36 + carry;
+    digits[k++] = static_cast<char>('0' + p % 10);
+    carry = p / 10;
+  }
+  for (; carry != 0; carry /= 10) digits[k++] = static_cast<char>('0' + carry % 10);
+  while (k > 1 && digits[k - 1] == '0') --k;  // "0" times 36 is "0"
+  const bool zero = k == 1 && digits[0] == '0';
+  const std::size_t len = k + (zero ? 0 : 2);
+  if (len + 1 > size) return false;
+  for (std::size_t i = 0; i < k; ++i) out[i] = digits[k - 1 - i];
+  if (!zero) {
+    out[k] = '0';
+    out[k + 1] = '0';
+  }
+  out[len] = '\0';
+  return true;
+}
 
 void append_label_value(std::string &out, const char *text) {
   for (const char *p = text; *p != '\0'; ++p) {

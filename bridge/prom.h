@@ -23,6 +23,13 @@ struct PromSample {
 void format_textfile(const PromSample *samples, std::size_t count, bool mqtt_connected,
                      std::string &out);
 
+constexpr std::size_t kJoulesTextSize = 32;  // 20 digits of Wh times 3600: 24 digits + NUL
+
+// The decimal Wh count `wh` (digits only, at most 20) times 3600 as decimal
+// text into `out`: joules, exact, without floating point. False for any other
+// text or when `size` is too small.
+bool joules_text(const char *wh, char *out, std::size_t size);
+
 // Appends `text` escaped as a label value (backslash, double quote, line feed).
 void append_label_value(std::string &out, const char *text);
 

@@ -13,6 +13,10 @@
 #include "bridge/log.h"
 #include "bridge/prom.h"
 
+#ifndef KELVINLOG_SUPPORT_URL
+#define KELVINLOG_SUPPORT_URL ""
+#endif
+
 namespace bridge {
 
 namespace {
@@ -44,11 +48,6 @@ std::uint64_t name_hash(const char *s) {
     h *= 1099511628211ull;
   }
   return h;
-}
-
-bool same_identity(const LabelInfo &a, const LabelInfo &b) {
-  return a.kind == b.kind && std::strcmp(a.id.data(), b.id.data()) == 0 &&
-         a.has_temperature == b.has_temperature;
 }
 
 double seconds_of(const timespec &t) {
@@ -106,20 +105,12 @@ void BridgeState::load_config(Now now, bool force) {
                config_.devices[d].id.data());
     }
   }
-  for (LabelEntry &e : entries_) {
-    if (!e.used) continue;
-    LabelInfo info;
-    if (resolve_label(config_, e.label.data(), info) == Resolution::kFound &&
-        same_identity(info, e.info)) {
-      e.info = info;
-      continue;
-    }
-    retract(e);
-  }
+  follow_config();
   rescan(now);
 }
 
 void BridgeState::rescan(Now now) {
+  if (outdir_fd_ < 0) return;
   const int fd = openat(outdir_fd_, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   DIR *dir = fd >= 0 ? fdopendir(fd) : nullptr;
   if (dir == nullptr) {
@@ -295,15 +286,19 @@ void BridgeState::publish_text(const char *leaf, const LabelEntry &e, const char
   sink_.publish(topic, payload, std::strlen(payload), qos, true);
 }
 
+DiscoveryScope BridgeState::scope() const {
+  return DiscoveryScope{opt_.prefix.data(), opt_.discovery_prefix.data(), opt_.board.data(),
+                        version_, KELVINLOG_SUPPORT_URL};
+}
+
 void BridgeState::publish_discovery(LabelEntry &e) {
-  const DiscoveryScope scope{opt_.prefix.data(), opt_.discovery_prefix.data(), opt_.board.data(),
-                             version_};
+  const DiscoveryScope sc = scope();
   std::array<Entity, kMaxFields + 1> entities{};
   const std::size_t n = label_entities(e.info, opt_.allow_control, entities);
   for (std::size_t i = 0; i < n; ++i) {
-    const std::string topic = discovery_topic(scope, e.info, entities[i]);
+    const std::string topic = discovery_topic(sc, e.info, entities[i]);
     const std::string payload =
-        discovery_payload(scope, e.label.data(), e.level.data(), e.info, entities[i]);
+        discovery_payload(sc, e.label.data(), e.level.data(), e.info, entities[i]);
     if (payload.empty()) continue;
     sink_.publish(topic.c_str(), payload.data(), payload.size(), 1, true);
   }
@@ -313,6 +308,11 @@ void BridgeState::publish_discovery(LabelEntry &e) {
 void BridgeState::publish_entry(LabelEntry &e, bool values) {
   if (!sink_.connected() || !e.has_reading) return;
   if (opt_.ha_discovery && !e.discovery_sent) publish_discovery(e);
+  if (!e.attributes_sent) {
+    const std::string attributes = attributes_payload(e.label.data(), e.info);
+    if (!attributes.empty()) publish_text(kAttributesLeaf, e, attributes.c_str(), 1);
+    e.attributes_sent = true;
+  }
   if (values) {
     for (std::size_t i = 0; i < e.reading.count; ++i) {
       const FieldValue &f = e.reading.fields[i];
@@ -336,38 +336,56 @@ void BridgeState::retract(LabelEntry &e) {
            kind_name(e.info.kind), e.info.id.data());
   if (sink_.connected()) {
     if (opt_.ha_discovery) {
-      const DiscoveryScope scope{opt_.prefix.data(), opt_.discovery_prefix.data(),
-                                 opt_.board.data(), version_};
+      const DiscoveryScope sc = scope();
       std::array<Entity, kMaxFields + 1> entities{};
       const std::size_t n = label_entities(e.info, opt_.allow_control, entities);
       for (std::size_t i = 0; i < n; ++i) {
-        sink_.publish(discovery_topic(scope, e.info, entities[i]).c_str(), "", 0, 1, true);
+        sink_.publish(discovery_topic(sc, e.info, entities[i]).c_str(), "", 0, 1, true);
       }
     }
-    std::array<FieldId, kMaxFields> fields{};
-    const std::size_t n = kind_fields(e.info, fields);
-    for (std::size_t i = 0; i < n; ++i) publish_text(field_name(fields[i]), e, "", 1);
-    publish_text(kAvailableLeaf, e, "", 1);
-    if (opt_.allow_control) publish_text(kSwitchLeaf, e, "", 1);
+    clear_level(e.level.data());
   }
   e = LabelEntry{};
   prom_dirty_ = true;
 }
 
-void BridgeState::on_connected() {
+void BridgeState::publish_status() {
   char topic[kTopicSize];
-  if (status_topic(topic, sizeof topic, opt_.prefix.data())) {
-    sink_.publish(topic, kOnline, std::strlen(kOnline), 1, true);
-  }
+  if (!sink_.connected() || !status_topic(topic, sizeof topic, opt_.prefix.data())) return;
+  // Online only while the output directory can be read: a bridge that sees
+  // nothing must not vouch for the values.
+  const char *status = outdir_fd_ >= 0 ? kOnline : kOffline;
+  sink_.publish(topic, status, std::strlen(status), 1, true);
+}
+
+void BridgeState::on_connected() {
+  publish_status();
+  char topic[kTopicSize];
+  // Commands keep their retain flag, so that a retained one is refused also
+  // when it arrives while connected.
   if (opt_.allow_control && switch_subscription(topic, sizeof topic, opt_.prefix.data())) {
-    sink_.subscribe(topic);
+    sink_.subscribe(topic, kKeepRetain);
   }
   for (LabelEntry &e : entries_) {
     if (!e.used) continue;
     e.discovery_sent = false;
+    e.attributes_sent = false;
     e.sent_available = -1;
     e.sent_switch = 0;
     publish_entry(e, true);
+  }
+  // What the broker retains from earlier runs: labels that are gone are
+  // cleared, entities whose device has moved are updated (retained messages
+  // only: the flag is not kept for live ones, and the bridge's own do not
+  // come back).
+  if (std::snprintf(topic, sizeof topic, "%s/+/%s", opt_.prefix.data(), kAvailableLeaf) <
+      static_cast<int>(sizeof topic)) {
+    sink_.subscribe(topic, kNoLocal);
+  }
+  if (opt_.ha_discovery &&
+      std::snprintf(topic, sizeof topic, "%s/+/%s/+/config", opt_.discovery_prefix.data(),
+                    node_id(opt_.board.data()).c_str()) < static_cast<int>(sizeof topic)) {
+    sink_.subscribe(topic, kNoLocal);
   }
   prom_dirty_ = true;
 }
@@ -375,6 +393,7 @@ void BridgeState::on_connected() {
 void BridgeState::on_disconnected() {
   for (LabelEntry &e : entries_) {
     e.discovery_sent = false;
+    e.attributes_sent = false;
     e.sent_available = -1;
     e.sent_switch = 0;
   }
@@ -385,7 +404,25 @@ void BridgeState::on_message(const char *topic, const void *payload, std::size_t
                              bool retain) {
   Level level;
   if (!parse_switch_topic(opt_.prefix.data(), topic, level)) {
-    log_line("message on %s ignored: not a switch command", shown(topic).data());
+    if (retain && len > 0) {
+      // "<prefix>/<level>/available", read back at a connect.
+      const std::size_t plen = std::strlen(opt_.prefix.data());
+      const bool under = std::strncmp(topic, opt_.prefix.data(), plen) == 0 && topic[plen] == '/';
+      const char *rest = under ? topic + plen + 1 : topic;
+      const char *slash = under ? std::strchr(rest, '/') : nullptr;
+      if (slash != nullptr && slash != rest && std::strcmp(slash + 1, kAvailableLeaf) == 0 &&
+          static_cast<std::size_t>(slash - rest) <= kLabelMax) {
+        std::memcpy(level.data(), rest, static_cast<std::size_t>(slash - rest));
+        level[static_cast<std::size_t>(slash - rest)] = '\0';
+        on_retained_available(level.data(), static_cast<const char *>(payload), len);
+        return;
+      }
+      if (opt_.ha_discovery) {
+        on_retained_config(topic, payload, len);
+        return;
+      }
+    }
+    if (!retain) log_line("message on %s ignored: not a switch command", shown(topic).data());
     return;
   }
   if (!opt_.allow_control) return;

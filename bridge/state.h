@@ -39,6 +39,7 @@ struct LabelEntry {
   bool available = false;               // rewritten within --stale-after
   int sent_available = -1;              // availability last published: 1, 0, -1 none
   bool discovery_sent = false;          // discovery configs published on this connection
+  bool attributes_sent = false;         // attributes published on this connection
   char switch_state = 0;                // '1'/'0' from its control file; 0: none
   char sent_switch = 0;                 // switch state last published; 0: none
 };
@@ -57,6 +58,10 @@ class BridgeState {
   void load_config(Now now, bool force = false);
   // Reads every value and control file of the output directory.
   void rescan(Now now);
+  // The output directory is gone (`fd` -1: the status says offline) or open
+  // again as `fd` (status online, every file read again). The caller owns fd.
+  void set_outdir(int fd, Now now);
+  bool outdir_open() const { return outdir_fd_ >= 0; }
   // A file of the output directory was written and closed, or moved in.
   void on_file(const char *name, Now now);
 
@@ -64,7 +69,8 @@ class BridgeState {
   void on_connected();
   // The connection is gone.
   void on_disconnected();
-  // A message arrived on a subscribed topic (switch commands).
+  // A message arrived on a subscribed topic: switch commands, and the
+  // retained availability and discovery topics the broker holds.
   void on_message(const char *topic, const void *payload, std::size_t len, bool retain);
 
   // Staleness and the textfile; returns when it wants to run next.
@@ -86,6 +92,18 @@ class BridgeState {
   void publish_discovery(LabelEntry &e);
   void publish_text(const char *leaf, const LabelEntry &e, const char *payload, int qos);
   void retract(LabelEntry &e);
+  // The configuration changed: labels whose device now has another label
+  // move there, the others that are gone are retracted.
+  void follow_config();
+  void relabel(LabelEntry &e, const std::array<char, kLabelSize> &label, const LabelInfo &info);
+  // Clears every retained topic a label with this level may have.
+  void clear_level(const char *level);
+  // True when a label of the configuration has this topic level.
+  bool level_in_config(const char *level) const;
+  void on_retained_available(const char *level, const char *payload, std::size_t len);
+  void on_retained_config(const char *topic, const void *payload, std::size_t len);
+  void publish_status();
+  DiscoveryScope scope() const;
   void write_prom(Now now);
   // True the first time a file name is reported bad (until the configuration
   // changes): each bad file gets one log line, not one per event.

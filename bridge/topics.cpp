@@ -147,6 +147,7 @@ std::string discovery_payload(const DiscoveryScope &scope, const char *label, co
   try {
     const std::string base = std::string(scope.prefix) + "/" + level + "/";
     const std::string node = node_id(scope.board);
+    const bool s0 = info.kind == LabelKind::kS0;
     json j;
     j["unique_id"] = "kelvinlog_" + object_base(scope, info) + "_" + entity_leaf(e);
     j["availability"] = json::array({json{{"topic", std::string(scope.prefix) + "/status"}},
@@ -154,21 +155,38 @@ std::string discovery_payload(const DiscoveryScope &scope, const char *label, co
     j["availability_mode"] = "all";
     j["payload_available"] = kOnline;
     j["payload_not_available"] = kOffline;
-    j["device"] = json{{"identifiers", json::array({"kelvinlog_" + node})},
-                       {"name", std::string("kelvinlog ") + scope.board},
-                       {"model", "kelvinlog-bridge"},
-                       {"sw_version", scope.version}};
+    j["json_attributes_topic"] = base + kAttributesLeaf;
+    const json board_id = "kelvinlog_" + node;
+    if (s0) {
+      j["device"] = json{{"identifiers", json::array({board_id})},
+                         {"name", std::string("kelvinlog ") + scope.board},
+                         {"model", "kelvinlog-bridge"},
+                         {"sw_version", scope.version}};
+    } else {
+      // Its own device: areas and names are set per sensor, and a new label
+      // renames the device without touching its entities.
+      j["device"] = json{{"identifiers", json::array({std::string("kelvinlog_") + info.id.data()})},
+                         {"name", label},
+                         {"model", info.model[0] != '\0' ? info.model.data() : kind_name(info.kind)},
+                         {"via_device", board_id}};
+    }
+    j["origin"] = json{{"name", "kelvinlog-bridge"}, {"sw_version", scope.version}};
+    if (scope.support_url[0] != '\0') j["origin"]["support_url"] = scope.support_url;
+    // On the board's device the label tells the S0 inputs apart; a sensor's
+    // own device already carries its label.
+    const std::string lead = s0 ? std::string(label) + " " : std::string();
     if (e.is_switch) {
-      j["name"] = std::string(label) + " output";
+      j["name"] = lead + "output";
       j["command_topic"] = base + kSwitchSetLeaf;
-      j["state_topic"] = base + kSwitchLeaf;
+      // The module's own limit/LED flag, as it reports it: the output as it is.
+      j["state_topic"] = base + field_name(FieldId::kLed);
       j["payload_on"] = "1";
       j["payload_off"] = "0";
       j["state_on"] = "1";
       j["state_off"] = "0";
     } else {
       const FieldMeta m = meta_of(e.field);
-      j["name"] = std::string(label) + " " + m.title;
+      j["name"] = lead + m.title;
       j["state_topic"] = base + field_name(e.field);
       if (m.device_class != nullptr) j["device_class"] = m.device_class;
       if (m.unit != nullptr) j["unit_of_measurement"] = m.unit;
@@ -182,6 +200,71 @@ std::string discovery_payload(const DiscoveryScope &scope, const char *label, co
   } catch (const std::exception &) {
     return std::string();
   }
+}
+
+std::string attributes_payload(const char *label, const LabelInfo &info) {
+  try {
+    json j;
+    if (info.kind == LabelKind::kS0) {
+      j["s0_input"] = info.id.data();
+    } else {
+      j["rom_id"] = info.id.data();
+      j["family"] = std::string(info.id.data(), 2);
+      j["model"] = info.model[0] != '\0' ? info.model.data() : kind_name(info.kind);
+    }
+    j["label"] = label;
+    return j.dump(-1, ' ', false, json::error_handler_t::replace);
+  } catch (const std::exception &) {
+    return std::string();
+  }
+}
+
+std::size_t all_label_leaves(std::array<const char *, 12> &out) {
+  std::size_t n = 0;
+  for (FieldId f : {FieldId::kTemperature, FieldId::kCounter, FieldId::kConsumption, FieldId::kLed,
+                    FieldId::kRlf, FieldId::kRli, FieldId::kRlq, FieldId::kEnergy}) {
+    out[n++] = field_name(f);
+  }
+  out[n++] = kAvailableLeaf;
+  out[n++] = kAttributesLeaf;
+  out[n++] = kSwitchLeaf;
+  return n;
+}
+
+bool parse_discovery_topic(const DiscoveryScope &scope, const char *topic, std::string &base,
+                           std::string &leaf) {
+  const std::string t(topic);
+  const std::string head = std::string(scope.discovery_prefix) + "/";
+  const std::string tail = "/config";
+  if (t.size() <= head.size() + tail.size() || t.compare(0, head.size(), head) != 0 ||
+      t.compare(t.size() - tail.size(), tail.size(), tail) != 0) {
+    return false;
+  }
+  const std::string mid = t.substr(head.size(), t.size() - head.size() - tail.size());
+  const std::size_t a = mid.find('/');
+  if (a == std::string::npos) return false;
+  const std::size_t b = mid.find('/', a + 1);
+  if (b == std::string::npos || mid.find('/', b + 1) != std::string::npos) return false;
+  if (mid.compare(a + 1, b - a - 1, node_id(scope.board)) != 0) return false;
+  const std::string object = mid.substr(b + 1);
+  const std::size_t cut = object.rfind('_');
+  if (cut == std::string::npos || cut == 0 || cut + 1 == object.size()) return false;
+  base = object.substr(0, cut);
+  leaf = object.substr(cut + 1);
+  return true;
+}
+
+std::string id_of_base(const DiscoveryScope &scope, const std::string &base) {
+  const std::string node = node_id(scope.board);
+  for (const char *key : {"S01", "S02"}) {
+    if (base == node + "_" + key) return key;
+  }
+  if (base.size() != kIdMax) return std::string();
+  for (char c : base) {
+    const bool hex = (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
+    if (!hex) return std::string();
+  }
+  return base;
 }
 
 }  // namespace bridge

@@ -36,7 +36,7 @@ class RecordingSink final : public bridge::Sink {
     messages.push_back({topic, std::string(static_cast<const char *>(payload), len), qos, retain});
     return true;
   }
-  bool subscribe(const char *filter) override {
+  bool subscribe(const char *filter, unsigned) override {
     if (!up) return false;
     subscriptions.emplace_back(filter);
     return true;

@@ -123,15 +123,15 @@ TEST(PromTextfile, EveryKindParsesBackWithTypesAndValues) {
   EXPECT_TRUE(p.errors.empty()) << ::testing::PrintToString(p.errors) << "\n" << text;
   for (const auto &t : p.types) EXPECT_EQ(p.helps.count(t.first), 1u) << t.first;
   EXPECT_EQ(p.types.at("kelvinlog_temperature_celsius"), "gauge");
-  EXPECT_EQ(p.types.at("kelvinlog_energy_watt_hours_total"), "counter");
+  EXPECT_EQ(p.types.at("kelvinlog_energy_joules_total"), "counter");
 
   ASSERT_NE(find(p, "kelvinlog_temperature_celsius", "Kitchen"), nullptr);
   EXPECT_DOUBLE_EQ(find(p, "kelvinlog_temperature_celsius", "Kitchen")->value, 21.5);
   EXPECT_EQ(find(p, "kelvinlog_temperature_celsius", "Kitchen")->labels.at("id"), "28FF4A1B02170312");
   EXPECT_DOUBLE_EQ(find(p, "kelvinlog_temperature_celsius", "Cellar")->value, 22.25);
-  EXPECT_DOUBLE_EQ(find(p, "kelvinlog_energy_watt_hours_total", "Meter")->value, 10000);
-  EXPECT_DOUBLE_EQ(find(p, "kelvinlog_energy_watt_hours_total", "Garage")->value, 1542);
-  EXPECT_DOUBLE_EQ(find(p, "kelvinlog_consumption_watt_hours", "Meter")->value, 100);
+  EXPECT_DOUBLE_EQ(find(p, "kelvinlog_energy_joules_total", "Meter")->value, 36000000);
+  EXPECT_DOUBLE_EQ(find(p, "kelvinlog_energy_joules_total", "Garage")->value, 5551200);
+  EXPECT_DOUBLE_EQ(find(p, "kelvinlog_consumption_joules", "Meter")->value, 360000);
   EXPECT_DOUBLE_EQ(find(p, "kelvinlog_humidity_ratio", "Cellar", "rlf")->value, 0.50);
   EXPECT_DOUBLE_EQ(find(p, "kelvinlog_humidity_ratio", "Cellar", "rlq")->value, 0.10);
   EXPECT_DOUBLE_EQ(find(p, "kelvinlog_led", "Meter")->value, 1);
@@ -188,6 +188,29 @@ TEST_P(PromEscape, LabelValueComesBackUnchanged) {
   ASSERT_NE(find(p, "kelvinlog_temperature_celsius", GetParam().label), nullptr) << text;
   // A line feed inside a value would split the sample: it must be escaped.
   EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 2 * 5 + 4 + 1) << text;
+}
+
+// Wh to J exactly, also where a double would round (above 2^53 J).
+TEST(PromJoules, WattHoursTimes3600AsDecimalText) {
+  const struct {
+    const char *wh;
+    const char *joules;  // nullptr: refused
+  } cases[] = {
+      {"0", "0"}, {"1", "3600"}, {"65535", "235926000"}, {"4294967295", "15461882262000"},
+      {"2501999792983609", "9007199254740992400"},  // 2^53 + 400: a double ends in ...2000
+      {"18446744073709551615", "66408278665354385814000"},  // the largest S0 count
+      {"", nullptr}, {"-1", nullptr}, {"12a", nullptr}, {"184467440737095516150", nullptr},
+  };
+  for (const auto &c : cases) {
+    char out[bridge::kJoulesTextSize];
+    const bool ok = bridge::joules_text(c.wh, out, sizeof out);
+    EXPECT_EQ(ok, c.joules != nullptr) << c.wh;
+    if (ok && c.joules != nullptr) {
+      EXPECT_STREQ(out, c.joules) << c.wh;
+    }
+  }
+  char small[4];
+  EXPECT_FALSE(bridge::joules_text("1", small, sizeof small));
 }
 
 INSTANTIATE_TEST_SUITE_P(Labels, PromEscape, ::testing::ValuesIn(kEscapes),

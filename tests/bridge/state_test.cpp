@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <memory>
 #include <ostream>
 #include <string>
@@ -189,7 +190,7 @@ TEST_F(BridgeStateTest, AConnectPublishesTheWholeStateAgain) {
     EXPECT_EQ(sink.on("homeassistant/sensor/vm/28C0FFEE00000001_counter/config").size(), 1u);
     EXPECT_EQ(sink.on("homeassistant/switch/vm/28C0FFEE00000001_switch/config").size(), 1u);
     EXPECT_EQ(sink.on("homeassistant/sensor/vm/vm_S01_energy/config").size(), 1u);
-    EXPECT_EQ(sink.subscriptions.back(), "kelvinlog/vm/+/switch/set");
+    EXPECT_EQ(sink.subscriptions.at(0), "kelvinlog/vm/+/switch/set");
     sink.up = false;
   }
   // Discovery goes out once per connection, not with every reading.
@@ -250,29 +251,137 @@ TEST_P(BridgeCommand, OnlyAFreeSwitchOfAKnownDeviceIsWritten) {
 INSTANTIATE_TEST_SUITE_P(Commands, BridgeCommand, ::testing::ValuesIn(kCommands),
                          [](const auto &info) { return std::string(info.param.name); });
 
-TEST_F(BridgeStateTest, ARenamedDeviceIsClearedUnderItsOldLabelAndKeepsItsDiscoveryTopic) {
+struct ConfigChangeCase {
+  const char *name;
+  const char *config;                  // the configuration written while running
+  const char *old_level;               // its topics are cleared
+  std::string moved;                   // "<new level>/<leaf>=<value>" published; "" none
+  std::vector<std::string> kept;       // discovery objects updated in place, never emptied
+  std::vector<std::string> gone;       // discovery objects emptied
+};
+void PrintTo(const ConfigChangeCase &c, std::ostream *os) { *os << c.name; }
+
+const ConfigChangeCase kConfigChanges[] = {
+    {"Renamed", "28FF4A1B02170312;Cook\n28C0FFEE00000001;Meter;QV-S0\nS01;Garage;800\n", "Kitchen",
+     "Cook/temperature=21.500", {"28FF4A1B02170312_temperature"}, {}},
+    {"RemovedKeepsItsRomIdLabel", "28C0FFEE00000001;Meter;QV-S0\nS01;Garage;800\n", "Kitchen",
+     "28FF4A1B02170312/temperature=21.500", {"28FF4A1B02170312_temperature"}, {}},
+    {"S0Renamed", "28FF4A1B02170312;Kitchen\n28C0FFEE00000001;Meter;QV-S0\nS01;Shed;800\n", "Garage", "Shed/energy=1542", {"vm_S01_energy"}, {}},
+    {"ModelDropped", "28FF4A1B02170312;Kitchen\n28C0FFEE00000001;Meter\nS01;Garage;800\n", "Meter", "",
+     {}, {"28C0FFEE00000001_counter", "28C0FFEE00000001_consumption", "28C0FFEE00000001_led"}},
+};
+
+class BridgeConfigChange : public BridgeStateTest,
+                           public ::testing::WithParamInterface<ConfigChangeCase> {};
+
+// A new label moves a device's topics and updates its entities in place: an
+// empty config would make Home Assistant delete the entity and its history.
+TEST_P(BridgeConfigChange, EntitiesFollowTheirDeviceAndOnlyVanishedOnesAreRemoved) {
+  const ConfigChangeCase &c = GetParam();
   opt.ha_discovery = true;
   start();
   put("Kitchenv.txt", "21.500\n", 0);
-  const std::string config_topic = "homeassistant/sensor/vm/28FF4A1B02170312_temperature/config";
-  ASSERT_EQ(sink.on(config_topic).size(), 1u);
-  write_file(dir.file("out/Cookv.txt"), "21.500\n");
-  write_file(dir.file("kelvinlog-config.txt"), "28FF4A1B02170312;Cook\n");
+  put("Meterv.txt", kCounterFile, 0);
+  put("Garagev.txt", "1542\n", 0);
+  sink.messages.clear();
+  write_file(dir.file("kelvinlog-config.txt"), c.config);
   state->load_config(at(100));
-  EXPECT_EQ(sink.last(topic("Kitchen/temperature")), "");
-  EXPECT_EQ(sink.last(topic("Kitchen/available")), "");
-  EXPECT_EQ(sink.last(topic("Cook/temperature")), "21.500");
-  // Cleared first, then configured again for the same ROM id under its new name.
-  const std::vector<std::string> configs = sink.on(config_topic);
-  ASSERT_EQ(configs.size(), 3u);
-  EXPECT_EQ(configs[1], "");
-  EXPECT_NE(configs[2].find("\"Cook temperature\""), std::string::npos) << configs[2];
-  // An unchanged configuration written again changes nothing.
+  for (const char *leaf : {"available", "temperature", "energy", "counter", "attributes"}) {
+    const std::string t = topic(std::string(c.old_level) + "/" + leaf);
+    if (!sink.on(t).empty()) {
+      EXPECT_EQ(sink.last(t), "") << t;
+    }
+  }
+  EXPECT_EQ(sink.last(topic(std::string(c.old_level) + "/available")), "");
+  if (!c.moved.empty()) {
+    const std::size_t eq = c.moved.find('=');
+    const std::string level = c.moved.substr(0, c.moved.find('/'));
+    EXPECT_EQ(sink.last(topic(c.moved.substr(0, eq))), c.moved.substr(eq + 1));
+    EXPECT_EQ(sink.last(topic(level + "/available")), "online");
+  }
+  for (const std::string &object : c.kept) {
+    const std::string t = "homeassistant/sensor/vm/" + object + "/config";
+    ASSERT_FALSE(sink.on(t).empty()) << t;
+    for (const std::string &p : sink.on(t)) EXPECT_NE(p, "") << t;
+    const std::string level = c.moved.substr(0, c.moved.find('/'));
+    EXPECT_NE(sink.last(t).find("kelvinlog/vm/" + level + "/"), std::string::npos) << sink.last(t);
+  }
+  for (const std::string &object : c.gone) {
+    const bool led = object.find("_led") != std::string::npos;
+    const std::string t =
+        std::string("homeassistant/") + (led ? "binary_sensor" : "sensor") + "/vm/" + object + "/config";
+    EXPECT_EQ(sink.last(t), "") << t;
+  }
+  // The same configuration written again changes nothing.
   const std::size_t before = sink.messages.size();
-  write_file(dir.file("kelvinlog-config.txt"), "28FF4A1B02170312;Cook\n");
+  write_file(dir.file("kelvinlog-config.txt"), c.config);
   state->load_config(at(200));
   EXPECT_EQ(sink.messages.size(), before);
 }
+
+INSTANTIATE_TEST_SUITE_P(Changes, BridgeConfigChange, ::testing::ValuesIn(kConfigChanges),
+                         [](const auto &info) { return std::string(info.param.name); });
+
+struct RetainedCase {
+  const char *name;
+  const char *topic;      // as the broker delivers it at a connect
+  const char *payload;
+  bool retain;
+  const char *watch;      // topic whose reaction is checked
+  const char *reaction;   // its last payload holds this; "" cleared; nullptr nothing published
+};
+void PrintTo(const RetainedCase &c, std::ostream *os) { *os << c.name; }
+
+const RetainedCase kRetained[] = {
+    {"GhostLabelIsCleared", "kelvinlog/vm/Cellar/available", "online", true,
+     "kelvinlog/vm/Cellar/available", ""},
+    {"OwnLabelIsLeftAlone", "kelvinlog/vm/Kitchen/available", "online", true,
+     "kelvinlog/vm/Kitchen/available", nullptr},
+    {"UnseenLabelGoesOffline", "kelvinlog/vm/Meter/available", "online", true,
+     "kelvinlog/vm/Meter/available", "offline"},
+    {"LiveMessageIsNoReadBack", "kelvinlog/vm/Cellar/available", "online", false,
+     "kelvinlog/vm/Cellar/available", nullptr},
+    {"VanishedEntityIsRemoved", "homeassistant/sensor/vm/28C0FFEE00000002_rlf/config", "{}", true,
+     "homeassistant/sensor/vm/28C0FFEE00000002_rlf/config", ""},
+    {"UnnamedDeviceKeepsItsEntity", "homeassistant/sensor/vm/28C0FFEE00000002_temperature/config",
+     "{}", true, "homeassistant/sensor/vm/28C0FFEE00000002_temperature/config",
+     "\"kelvinlog/vm/28C0FFEE00000002/temperature\""},
+    {"RenamedOfflineMovesInPlace", "homeassistant/sensor/vm/28C0FFEE00000001_counter/config", "{}",
+     true, "homeassistant/sensor/vm/28C0FFEE00000001_counter/config", "\"kelvinlog/vm/Meter/counter\""},
+    {"ShortTopicIsLeftAlone", "k", "online", true, "kelvinlog/vm/k/available", nullptr},
+    {"OtherPrefixIsLeftAlone", "kelvinlog/pi/Cellar/available", "online", true,
+     "kelvinlog/pi/Cellar/available", nullptr},
+    {"OtherBoardIsLeftAlone", "homeassistant/sensor/pi/28C0FFEE00000002_rlf/config", "{}", true,
+     "homeassistant/sensor/pi/28C0FFEE00000002_rlf/config", nullptr},
+};
+
+class BridgeReadBack : public BridgeStateTest, public ::testing::WithParamInterface<RetainedCase> {};
+
+// What an earlier run left on the broker, delivered at a connect.
+TEST_P(BridgeReadBack, LabelsAndEntitiesOfEarlierRunsAreClearedOrMoved) {
+  const RetainedCase &c = GetParam();
+  opt.ha_discovery = true;
+  start();
+  put("Kitchenv.txt", "21.500\n", 0);
+  state->on_connected();
+  sink.messages.clear();
+  state->on_message(c.topic, c.payload, std::strlen(c.payload), c.retain);
+  if (c.reaction == nullptr) {
+    EXPECT_TRUE(sink.on(c.watch).empty()) << sink.last(c.watch);
+  } else if (c.reaction[0] == '\0') {
+    EXPECT_EQ(sink.last(c.watch), "");
+  } else {
+    EXPECT_NE(sink.last(c.watch).find(c.reaction), std::string::npos) << sink.last(c.watch);
+    // Delivered again as now published: left alone, no loop.
+    const std::string now = sink.last(c.watch);
+    sink.messages.clear();
+    state->on_message(c.topic, now.data(), now.size(), true);
+    EXPECT_TRUE(sink.messages.empty());
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Retained, BridgeReadBack, ::testing::ValuesIn(kRetained),
+                         [](const auto &info) { return std::string(info.param.name); });
 
 TEST_F(BridgeStateTest, TwoLabelsOnOneTopicLevelKeepTheFirst) {
   write_file(dir.file("kelvinlog-config.txt"), "28C0FFEE00000001;a+b\n28C0FFEE00000002;a#b\n");

@@ -111,6 +111,7 @@ struct DiscoveryCase {
   const char *id;
   bool has_temperature;
   bool allow_control;
+  const char *model;  // the HA device's model
   std::vector<EntityExpect> entities;
 };
 void PrintTo(const DiscoveryCase &c, std::ostream *os) { *os << c.name; }
@@ -118,29 +119,29 @@ void PrintTo(const DiscoveryCase &c, std::ostream *os) { *os << c.name; }
 const char kDeg[] = "\xC2\xB0" "C";
 
 const DiscoveryCase kDiscovery[] = {
-    {"Temperature", LabelKind::kTemp28, "28FF4A1B02170312", true, true,
+    {"Temperature", LabelKind::kTemp28, "28FF4A1B02170312", true, true, "temperature sensor (family 28)",
      {{"sensor", "temperature", "temperature", kDeg, "measurement"}}},
-    {"Counter", LabelKind::kCounter, "28C0FFEE00000001", true, false,
+    {"Counter", LabelKind::kCounter, "28C0FFEE00000001", true, false, "QV-S0",
      {{"sensor", "counter", "energy", "Wh", "total_increasing"},
       {"sensor", "consumption", "energy", "Wh", "total_increasing"},
       {"binary_sensor", "led", nullptr, nullptr, nullptr}}},
-    {"CounterWithSwitch", LabelKind::kCounter, "28C0FFEE00000001", true, true,
+    {"CounterWithSwitch", LabelKind::kCounter, "28C0FFEE00000001", true, true, "QV-DK-S0",
      {{"sensor", "counter", "energy", "Wh", "total_increasing"},
       {"sensor", "consumption", "energy", "Wh", "total_increasing"},
       {"binary_sensor", "led", nullptr, nullptr, nullptr},
       {"switch", "switch", nullptr, nullptr, nullptr}}},
-    {"Climate", LabelKind::kClimate, "28C0FFEE00000002", true, false,
+    {"Climate", LabelKind::kClimate, "28C0FFEE00000002", true, false, "QV-HTX",
      {{"sensor", "temperature", "temperature", kDeg, "measurement"},
       {"sensor", "rlf", "humidity", "%", "measurement"},
       {"sensor", "rli", "humidity", "%", "measurement"},
       {"sensor", "rlq", "humidity", "%", "measurement"},
       {"binary_sensor", "led", nullptr, nullptr, nullptr}}},
-    {"ClimateWithoutTemperature", LabelKind::kClimate, "26C0FFEE00000002", false, false,
+    {"ClimateWithoutTemperature", LabelKind::kClimate, "26C0FFEE00000002", false, false, "QV-H",
      {{"sensor", "rlf", "humidity", "%", "measurement"},
       {"sensor", "rli", "humidity", "%", "measurement"},
       {"sensor", "rlq", "humidity", "%", "measurement"},
       {"binary_sensor", "led", nullptr, nullptr, nullptr}}},
-    {"S0HasNoSwitch", LabelKind::kS0, "S01", false, true,
+    {"S0HasNoSwitch", LabelKind::kS0, "S01", false, true, "",
      {{"sensor", "energy", "energy", "Wh", "total_increasing"}}},
 };
 
@@ -148,7 +149,10 @@ class Discovery : public ::testing::TestWithParam<DiscoveryCase> {};
 
 TEST_P(Discovery, PayloadsParseBackWithEveryKeyHomeAssistantNeeds) {
   const DiscoveryCase &c = GetParam();
-  const bridge::LabelInfo info = info_of(c.kind, c.id, c.has_temperature);
+  bridge::LabelInfo info = info_of(c.kind, c.id, c.has_temperature);
+  if (c.kind == LabelKind::kCounter || c.kind == LabelKind::kClimate) {
+    std::snprintf(info.model.data(), info.model.size(), "%s", c.model);
+  }
   const bridge::DiscoveryScope scope{"kelvinlog/vm", "homeassistant", "vm", "1.01"};
   std::array<bridge::Entity, bridge::kMaxFields + 1> entities{};
   const std::size_t n = bridge::label_entities(info, c.allow_control, entities);
@@ -163,14 +167,34 @@ TEST_P(Discovery, PayloadsParseBackWithEveryKeyHomeAssistantNeeds) {
     const json j = json::parse(bridge::discovery_payload(scope, "Lbl", "Lbl", info, entities[i]));
     EXPECT_EQ(j.at("unique_id"), "kelvinlog_" + base + "_" + e.leaf);
     unique_ids.insert(j.at("unique_id").get<std::string>());
-    EXPECT_EQ(j.at("state_topic"), std::string("kelvinlog/vm/Lbl/") + e.leaf);
+    // The switch shows the module's own output: its limit/LED field.
+    const std::string state_leaf = std::string(e.leaf) == "switch" ? "led" : e.leaf;
+    EXPECT_EQ(j.at("state_topic"), "kelvinlog/vm/Lbl/" + state_leaf);
+    EXPECT_EQ(j.at("json_attributes_topic"), "kelvinlog/vm/Lbl/attributes");
     EXPECT_EQ(j.at("availability"),
               json::parse(R"([{"topic":"kelvinlog/vm/status"},{"topic":"kelvinlog/vm/Lbl/available"}])"));
     EXPECT_EQ(j.at("availability_mode"), "all");
     EXPECT_EQ(j.at("payload_available"), "online");
     EXPECT_EQ(j.at("payload_not_available"), "offline");
-    EXPECT_EQ(j.at("device").at("identifiers"), json::array({"kelvinlog_vm"}));
-    EXPECT_EQ(j.at("device").at("name"), "kelvinlog vm");
+    EXPECT_EQ(j.at("origin"), json::parse(R"({"name":"kelvinlog-bridge","sw_version":"1.01"})"));
+    if (c.kind == LabelKind::kS0) {
+      EXPECT_EQ(j.at("device").at("identifiers"), json::array({"kelvinlog_vm"}));
+      EXPECT_EQ(j.at("device").at("name"), "kelvinlog vm");
+      EXPECT_FALSE(j.at("device").contains("via_device"));
+    } else {
+      // One device per sensor, by ROM id, reached through the board.
+      EXPECT_EQ(j.at("device").at("identifiers"), json::array({std::string("kelvinlog_") + c.id}));
+      EXPECT_EQ(j.at("device").at("name"), "Lbl");
+      EXPECT_EQ(j.at("device").at("via_device"), "kelvinlog_vm");
+      EXPECT_EQ(j.at("device").at("model"), c.model);
+    }
+    // The topic read back at a connect names the same device and entity.
+    std::string got_base, got_leaf;
+    ASSERT_TRUE(bridge::parse_discovery_topic(scope, bridge::discovery_topic(scope, info, entities[i]).c_str(),
+                                              got_base, got_leaf));
+    EXPECT_EQ(got_base, base);
+    EXPECT_EQ(got_leaf, e.leaf);
+    EXPECT_EQ(bridge::id_of_base(scope, got_base), c.id);
     const auto optional = [&](const char *key, const char *want) {
       if (want == nullptr) {
         EXPECT_FALSE(j.contains(key)) << key;
@@ -221,7 +245,8 @@ TEST_P(DiscoveryName, ComesBackByteForByte) {
   bridge::topic_level(label, level);
   const json j = json::parse(
       bridge::discovery_payload(scope, label, level.data(), info, bridge::Entity{}));
-  EXPECT_EQ(j.at("name"), std::string(label) + " temperature");
+  EXPECT_EQ(j.at("name"), "temperature");
+  EXPECT_EQ(j.at("device").at("name"), label);
   EXPECT_EQ(j.at("state_topic"), std::string("kelvinlog/vm/") + level.data() + "/temperature");
 }
 

@@ -30,14 +30,14 @@ for line in \
   'kelvinlog_humidity_percent{label="Cellar",kind="rLf"} 50' \
   'kelvinlog_humidity_percent{label="Cellar",kind="rLi"} 45' \
   'kelvinlog_humidity_percent{label="Cellar",kind="rLq"} 10' \
-  'kelvinlog_counter_wh{label="Meter"} 10000' \
-  'kelvinlog_consumption_wh{label="Meter"} 100' \
+  'kelvinlog_module_energy_joules{label="Meter"} 36000000' \
+  'kelvinlog_consumption_joules{label="Meter"} 360000' \
   'kelvinlog_limit{label="Meter"} 0' \
   'kelvinlog_textfile_skipped_files 0'; do
   has_line "$prom" "$line"
 done
-has_match "$prom" 'kelvinlog_energy_wh\{label="Garage"\} [0-9]+'
-has_match "$prom" 'kelvinlog_energy_wh\{label="Heatpump"\} [0-9]+'
+has_match "$prom" 'kelvinlog_energy_joules\{label="Garage"\} [0-9]+00'
+has_match "$prom" 'kelvinlog_energy_joules\{label="Heatpump"\} [0-9]+00'
 # The time of the last good reading is the value file's modification time.
 for label in Kitchen Meter Cellar Garage; do
   has_line "$prom" "kelvinlog_reading_timestamp_seconds{label=\"$label\"} $(stat -c %Y "$demo/${label}v.txt")"
@@ -71,7 +71,7 @@ has_line "$prom" 'kelvinlog_temperature_celsius{label="NoLineEnd"} 7.25'
 has_line "$prom" 'kelvinlog_temperature_celsius{label="Say \"hi\" \\"} 3.0'
 has_line "$prom" 'kelvinlog_textfile_skipped_files 6'  # Empty Sto Link Short Unknown Header
 for label in Empty Sto Fifo Dir Link Short Unknown Header; do lacks "$prom" "label=\"$label\""; done
-lacks "$prom" 'energy_wh{label="Kitchen"}'
+lacks "$prom" 'energy_joules{label="Kitchen"}'
 
 # --- replaced by rename, never rewritten in place ----------------------------
 before=$(stat -c %i "$prom")

@@ -9,6 +9,8 @@
 #include <nlohmann/json.hpp>
 
 #include <chrono>
+#include <cstdio>
+#include <filesystem>
 #include <cstring>
 #include <functional>
 #include <map>
@@ -140,6 +142,13 @@ int discovery_count(const MqttClient &c) {
   return n;
 }
 
+// Peak resident memory of `pid` in kB (VmHWM), -1 when unreadable.
+long vm_hwm_kb(pid_t pid) {
+  const std::string status = read_file("/proc/" + std::to_string(pid) + "/status");
+  const std::size_t at = status.find("VmHWM:");
+  return at == std::string::npos ? -1 : std::stol(status.substr(at + 6));
+}
+
 std::string show(const std::map<std::string, std::string> &m) {
   std::string s;
   for (const auto &e : m) s += e.first + " " + e.second + "\n";
@@ -174,43 +183,97 @@ TEST(E2EBridge, EveryValueAndDiscoveryConfigIsRetainedAfterOneCycle) {
   EXPECT_EQ(sub.last("kelvinlog/test/status"), "online");
 
   std::set<std::string> unique_ids;
+  std::set<std::string> devices;
   const std::map<std::string, std::string> state = sub.state();
   for (const auto &m : state) {
     if (m.first.rfind("homeassistant/", 0) != 0) continue;
     SCOPED_TRACE(m.first);
     const json j = json::parse(m.second);
     EXPECT_TRUE(unique_ids.insert(j.at("unique_id").get<std::string>()).second);
-    // A switch has a state once its control file exists (none does yet).
-    const std::string state_topic = j.at("state_topic");
-    const bool is_switch = m.first.rfind("homeassistant/switch/", 0) == 0;
-    EXPECT_EQ(state.count(state_topic), is_switch ? 0u : 1u) << state_topic;
+    // Every entity has its state retained, the switch's being the module's limit/LED.
+    EXPECT_EQ(state.count(j.at("state_topic").get<std::string>()), 1u) << j.at("state_topic");
+    EXPECT_EQ(state.count(j.at("json_attributes_topic").get<std::string>()), 1u);
     for (const json &a : j.at("availability")) {
       EXPECT_EQ(state.at(a.at("topic").get<std::string>()), "online");
     }
-    EXPECT_EQ(j.at("device").at("identifiers"), json::array({"kelvinlog_test"}));
+    const json &dev = j.at("device");
+    devices.insert(dev.at("identifiers").at(0).get<std::string>());
+    const bool s0 = m.first.find("_S0") != std::string::npos;
+    EXPECT_EQ(dev.contains("via_device"), !s0);
+    if (s0) {
+      EXPECT_EQ(dev.at("identifiers"), json::array({"kelvinlog_test"}));
+    }
+    EXPECT_EQ(j.at("origin").at("name"), "kelvinlog-bridge");
   }
+  // One device per bus device (5) and the board's, which holds the S0 inputs.
+  EXPECT_EQ(devices.size(), 6u) << ::testing::PrintToString(devices);
   const json kitchen =
       json::parse(state.at("homeassistant/sensor/test/28FF4A1B02170312_temperature/config"));
   EXPECT_EQ(kitchen.at("device_class"), "temperature");
   EXPECT_EQ(kitchen.at("unit_of_measurement"), "\xC2\xB0" "C");
+  EXPECT_EQ(kitchen.at("device").at("via_device"), "kelvinlog_test");
+  EXPECT_EQ(json::parse(state.at("kelvinlog/test/Kitchen/attributes")),
+            json::parse(R"j({"rom_id":"28FF4A1B02170312","family":"28","model":"temperature sensor (family 28)","label":"Kitchen"})j"));
   const json garage = json::parse(state.at("homeassistant/sensor/test/test_S01_energy/config"));
   EXPECT_EQ(garage.at("state_class"), "total_increasing");
   EXPECT_EQ(garage.at("unit_of_measurement"), "Wh");
   EXPECT_EQ(garage.at("name"), "Garage energy");
   const json cellar = json::parse(state.at("homeassistant/sensor/test/28C0FFEE00000002_rlf/config"));
   EXPECT_EQ(cellar.at("device_class"), "humidity");
+  EXPECT_EQ(cellar.at("device").at("model"), "QV-HTX");
 
   // A value file renamed into place counts like one the logger rewrote.
   e2e::replace_file(d.run.s.out_file("Kitchenv.txt"), "30.000\n");
   ASSERT_TRUE(sub.wait([&] { return sub.last("kelvinlog/test/Kitchen/temperature") == "30.000"; },
                        Ms(5000)));
-  // An edited configuration is read again: Kitchen is now Cook, whose file
-  // the (stopped) logger has not written, so Kitchen's topics are cleared.
-  d.run.s.write_config(replace_all(demo_config(), "Kitchen", "Cook"));
-  ASSERT_TRUE(sub.wait([&] {
-    return sub.last("kelvinlog/test/Kitchen/temperature").empty() &&
-           sub.last("homeassistant/sensor/test/28FF4A1B02170312_temperature/config").empty();
-  }, Ms(5000))) << d.bridge->err();
+  // Configuration changes, while running (Kitchen renamed Cook, Attic's line
+  // removed: its ROM id labels it) and while stopped (Cellar renamed
+  // Basement): each entity moves with its device, and the old label's
+  // retained topics are gone. The stopped logger writes no new file, so the
+  // last values move along.
+  const auto cfg = [](const std::string &a, const std::string &b, const std::string &text) {
+    return replace_all(text, a, b);
+  };
+  struct Change {
+    std::string config;       // the configuration afterwards
+    bool while_stopped;       // written while the bridge is stopped
+    std::string old_level;    // no retained topic remains under it
+    std::string new_level;    // its values arrive here
+    std::string object;       // discovery object of the device, never emptied
+  };
+  const std::string renamed = cfg("Kitchen", "Cook", demo_config());
+  const std::string removed = cfg("10A1B2C3D4E5F607;Attic", "#", renamed);
+  const std::vector<Change> changes{
+      {renamed, false, "Kitchen", "Cook", "sensor/test/28FF4A1B02170312_temperature"},
+      {removed, false, "Attic", "10A1B2C3D4E5F607", "sensor/test/10A1B2C3D4E5F607_temperature"},
+      {cfg("Cellar", "Basement", removed), true, "Cellar", "Basement",
+       "sensor/test/28C0FFEE00000002_rlf"},
+  };
+  for (const Change &c : changes) {
+    SCOPED_TRACE(c.old_level);
+    if (c.while_stopped) {
+      d.expect_clean_stop();
+      d.run.s.write_config(c.config);
+      // As the logger's next cycle would write it.
+      e2e::replace_file(d.run.s.out_file(c.new_level + "v.txt"), d.file(c.old_level + "v.txt"));
+      d.bridge = start_bridge(d.run.s, d.broker.port(), {"--ha-discovery", "--allow-control"});
+    } else {
+      d.run.s.write_config(c.config);
+    }
+    const std::string gone = kPrefix + c.old_level + "/";
+    const std::string config_topic = "homeassistant/" + c.object + "/config";
+    ASSERT_TRUE(sub.wait([&] {
+      for (const auto &m : sub.state()) {
+        if (m.first.rfind(gone, 0) == 0) return false;
+      }
+      return sub.last(kPrefix + c.new_level + "/available") == "online" &&
+             sub.last(config_topic).find(kPrefix + c.new_level + "/") != std::string::npos;
+    }, Ms(10000))) << show(sub.state()) << d.bridge->err();
+    for (const Message &m : sub.messages()) {
+      EXPECT_FALSE(m.topic == config_topic && m.payload.empty()) << "entity removed: " << m.topic;
+    }
+  }
+  EXPECT_EQ(discovery_count(sub), 15);
   d.expect_clean_stop();
   EXPECT_TRUE(sub.wait([&] { return sub.last("kelvinlog/test/status") == "offline"; }, Ms(5000)));
 }
@@ -273,6 +336,31 @@ TEST(E2EBridge, ValuesGoUnavailableWhenTheLoggerStopsAndReturnWithIt) {
   d.expect_clean_stop();
 }
 
+TEST(E2EBridge, AnOutputDirectoryRemovedAndMadeAgainIsFollowedAndOfflineMeanwhile) {
+  DemoRun d({});
+  ASSERT_TRUE(d.ok());
+  MqttClient sub(d.broker.port(), {"kelvinlog/#"}, "e2e-outdir");
+  ASSERT_TRUE(sub.wait([&] { return all_labels(sub, "online"); }, Ms(20000))) << show(sub.state());
+  // A restore or a tmpfs mounted anew: the logger, which needs it, stops too.
+  ASSERT_TRUE(d.run.logger->terminate());
+  std::filesystem::remove_all(d.run.s.out());
+  ASSERT_TRUE(sub.wait([&] { return sub.last("kelvinlog/test/status") == "offline"; }, Ms(10000)))
+      << d.bridge->err();
+  ASSERT_EQ(mkdir(d.run.s.out().c_str(), 0755), 0);
+  const auto back = std::chrono::steady_clock::now();
+  ASSERT_TRUE(sub.wait([&] { return sub.last("kelvinlog/test/status") == "online"; }, Ms(20000)))
+      << d.bridge->err();
+  e2e::replace_file(d.run.s.out_file("Kitchenv.txt"), "30.000\n");
+  ASSERT_TRUE(sub.wait([&] { return sub.last("kelvinlog/test/Kitchen/temperature") == "30.000"; },
+                       Ms(5000)));
+  std::printf("values flow %.4f s after the output directory is back\n",
+              std::chrono::duration<double>(std::chrono::steady_clock::now() - back).count());
+  d.run.start(d.run.s.out(), "-f");
+  ASSERT_TRUE(sub.wait([&] { return sub.last("kelvinlog/test/Kitchen/temperature") == "21.500"; },
+                       Ms(20000))) << d.bridge->err();
+  d.expect_clean_stop();
+}
+
 TEST(E2EBridge, SwitchCommandReachesTheControlFileAndTheBus) {
   DemoRun d({"--allow-control"});
   ASSERT_TRUE(d.ok());
@@ -290,16 +378,24 @@ TEST(E2EBridge, SwitchCommandReachesTheControlFileAndTheBus) {
     return sub.last("kelvinlog/test/Meter/switch") == "1" && sub.last("kelvinlog/test/Meter/led") == "1";
   }, Ms(15000))) << show(sub.state());
 
-  // Refused: an S0 input, a pending bus reset, and a retained command, which
-  // reaches a bridge only when it subscribes (at a start or reconnect).
+  // Refused: an S0 input, a pending bus reset, a retained command while
+  // connected and when it subscribes (at a start or reconnect), and a 10 MB
+  // payload, which never reaches the bridge's memory.
+  const long hwm_before = vm_hwm_kb(d.bridge->pid());
+  ASSERT_TRUE(sub.publish("kelvinlog/test/Meter/switch/set", std::string(10 << 20, '1'), false));
+  ASSERT_TRUE(sub.publish("kelvinlog/test/Meter/switch/set", "0", true));
+  ASSERT_TRUE(d.bridge->wait_for("it is retained", Ms(5000), 1, e2e::Stream::kErr)) << d.bridge->err();
   ASSERT_TRUE(sub.publish("kelvinlog/test/Garage/switch/set", "1", false));
   ASSERT_TRUE(d.bridge->wait_for("has no output", Ms(5000), 1, e2e::Stream::kErr));
+  const long hwm_after = vm_hwm_kb(d.bridge->pid());
+  std::printf("bridge VmHWM: %ld kB before, %ld kB after a 10 MB command\n", hwm_before, hwm_after);
+  EXPECT_LT(hwm_after - hwm_before, 1024) << "peak memory grew by " << hwm_after - hwm_before << " kB";
+  EXPECT_EQ(d.file("Metero.txt"), "1\n");
   e2e::replace_file(d.run.s.out_file("Cellaro.txt"), "r\n");
   ASSERT_TRUE(sub.publish("kelvinlog/test/Cellar/switch/set", "1", false));
   ASSERT_TRUE(d.bridge->wait_for("pending bus reset", Ms(5000), 1, e2e::Stream::kErr));
   EXPECT_EQ(d.file("Cellaro.txt"), "r\n");
   ASSERT_TRUE(d.bridge->terminate());
-  ASSERT_TRUE(sub.publish("kelvinlog/test/Meter/switch/set", "0", true));
   d.bridge = start_bridge(d.run.s, d.broker.port(), {"--allow-control"});
   EXPECT_TRUE(d.bridge->wait_for("it is retained", Ms(5000), 1, e2e::Stream::kErr)) << d.bridge->err();
   ASSERT_TRUE(d.run.logger->terminate());
@@ -317,8 +413,9 @@ TEST(E2EBridge, NodeExporterReadsTheTextfile) {
   const std::string dir = d.run.s.aux("textfile");
   ASSERT_TRUE(d.one_cycle_then_stop_logger());
   const std::string garage = fields_of(d.file("Garagev.txt")).at(0);
+  const std::string garage_joules = std::to_string(std::stoull(garage) * 3600);
   const std::string garage_sample =
-      "kelvinlog_energy_watt_hours_total{label=\"Garage\",id=\"S01\"} " + garage + "\n";
+      "kelvinlog_energy_joules_total{label=\"Garage\",id=\"S01\"} " + garage_joules + "\n";
   // Written at most once a second: wait until it holds every label's last value.
   ASSERT_TRUE(wait_until([&] {
     const std::string text = read_file(dir + "/kelvinlog.prom");
@@ -332,16 +429,42 @@ TEST(E2EBridge, NodeExporterReadsTheTextfile) {
   for (const std::string &sample : {
            std::string("kelvinlog_temperature_celsius{id=\"28FF4A1B02170312\",label=\"Kitchen\"} 21.5"),
            std::string("kelvinlog_temperature_celsius{id=\"10A1B2C3D4E5F607\",label=\"Attic\"} 19.5"),
-           std::string("kelvinlog_energy_watt_hours_total{id=\"S01\",label=\"Garage\"} ") + garage,
            std::string("kelvinlog_humidity_ratio{field=\"rlf\",id=\"28C0FFEE00000002\",label=\"Cellar\"} 0.5"),
            std::string("kelvinlog_led{id=\"28C0FFEE00000001\",label=\"Meter\"} 0"),
-           std::string("# TYPE kelvinlog_energy_watt_hours_total counter"),
+           std::string("# TYPE kelvinlog_energy_joules_total counter"),
            std::string("# TYPE kelvinlog_value_age_seconds gauge"),
            std::string("kelvinlog_bridge_mqtt_connected 1"),
        }) {
     EXPECT_NE(metrics.find(sample), std::string::npos) << sample << "\n" << metrics;
   }
+  // node_exporter prints large numbers in e-notation: compare them as numbers.
+  const auto value_of = [&](const std::string &series) {
+    const std::size_t at = metrics.find("\n" + series + " ");
+    return at == std::string::npos ? -1.0 : std::stod(metrics.substr(at + series.size() + 2));
+  };
+  EXPECT_EQ(value_of("kelvinlog_energy_joules_total{id=\"S01\",label=\"Garage\"}"),
+            std::stod(garage_joules)) << metrics;
+  EXPECT_EQ(value_of("kelvinlog_consumption_joules{id=\"28C0FFEE00000001\",label=\"Meter\"}"), 360000.0);
   EXPECT_EQ(e2e::list_dir(dir), std::vector<std::string>{"kelvinlog.prom"});
+  d.expect_clean_stop();
+}
+
+TEST(E2EBridge, PromtoolFindsTheTextfileClean) {
+  const std::string promtool = PROMTOOL_BIN;
+  if (promtool.empty()) GTEST_SKIP() << "promtool not found (scripts/fetch-promtool.sh puts it on PATH)";
+  DemoRun d({}, true);
+  ASSERT_TRUE(d.ok());
+  const std::string file = d.run.s.aux("textfile/kelvinlog.prom");
+  ASSERT_TRUE(d.one_cycle_then_stop_logger());
+  ASSERT_TRUE(wait_until([&] { return e2e::count_of(read_file(file), "kelvinlog_value_stale{") == kLabels; },
+                         Ms(10000))) << read_file(file);
+  std::FILE *p = popen((promtool + " check metrics < '" + file + "' 2>&1").c_str(), "r");
+  ASSERT_NE(p, nullptr);
+  std::string out;
+  char buf[512];
+  for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
+  EXPECT_EQ(pclose(p), 0) << out << read_file(file);
+  EXPECT_EQ(out, "") << read_file(file);
   d.expect_clean_stop();
 }
 
