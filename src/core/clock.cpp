@@ -122,13 +122,20 @@ long real_wait(int fd, long passes) {
   add_ns(&last, static_cast<std::int64_t>(passes - 1) * kPassNs);
   timespec woke{};
   long elapsed = passes;
-  if (!before(now, first) && input_before(fd, now, &woke)) {
-    elapsed = 1;  // late: the catch-up pass that follows at once takes it
-  } else if (input_before(fd, last, &woke)) {
+  bool input = false;
+  if (!before(now, first)) {
+    // Late: the ticking loop would run the passes up to now at once, the
+    // first of them finding any input that is already there.
+    input = input_before(fd, now, &woke);
+    if (input) elapsed = 1;
+  }
+  if (!input && before(now, last) && input_before(fd, last, &woke)) {
+    input = true;
     elapsed = passes_to(first, woke);
     if (elapsed > passes) elapsed = passes;
-  } else {
-    g_deadline = last;  // woke at or after it
+  }
+  if (!input) {
+    g_deadline = last;  // reached: the poll never ends early
     return passes;
   }
   g_deadline = first;
