@@ -32,6 +32,10 @@ namespace core {
 namespace {
 
 constexpr std::int64_t kPassNs = 1000000;  // length of one pass
+// The ticking loop's read comes this long after its grid point (the timer's
+// slack and the wake-up), and the poll wakes this long after input came: input
+// that woke the wait this soon after a grid point was there for that pass.
+constexpr std::int64_t kReadAfterGridNs = 100000;
 constexpr std::int64_t kCatchUpPasses = 50;  // lateness caught up on the grid; beyond it a new grid
 constexpr std::int64_t kNsPerSecond = 1000000000;
 
@@ -131,7 +135,9 @@ long real_wait(int fd, long passes) {
   }
   if (!input && before(now, last) && input_before(fd, last, &woke)) {
     input = true;
-    elapsed = passes_to(first, woke);
+    timespec came = woke;
+    add_ns(&came, -kReadAfterGridNs);
+    elapsed = passes_to(first, came);
     if (elapsed > passes) elapsed = passes;
   }
   if (!input) {

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "app/options.h"
 #include "core/text.h"
 #include "serial/serial_port.h"
@@ -15,6 +17,7 @@ namespace testsupport {
 std::time_t FakeClock::now = 0;
 long FakeClock::ticks = 0;
 long FakeClock::waits = 0;
+long FakeClock::wait_limit = 0;
 long FakeClock::paused_seconds = 0;
 
 namespace {
@@ -22,7 +25,7 @@ namespace {
 void fake_tick() { ++FakeClock::ticks; }
 long fake_wait(int fd, long passes) {
   pollfd p{fd, POLLIN, 0};
-  const long ended = poll(&p, 1, 0) > 0 ? 1 : passes;
+  const long ended = poll(&p, 1, 0) > 0 ? 1 : std::min(passes, FakeClock::wait_limit);
   FakeClock::ticks += ended;
   ++FakeClock::waits;
   return ended;
@@ -39,6 +42,7 @@ void FakeClock::install(std::time_t start) {
   now = start;
   ticks = 0;
   waits = 0;
+  wait_limit = 1L << 40;
   paused_seconds = 0;
   core::install_clock(&kFakeClock);
 }

@@ -29,6 +29,7 @@ struct FakeClock {
   static std::time_t now;       // calendar time it shows
   static long ticks;            // passes ended since install()
   static long waits;            // waits since install()
+  static long wait_limit;       // a wait ends after this many passes at the latest
   static long paused_seconds;   // seconds of pause asked for since install()
   // Installs the fake clock and resets its counters; `start` is the time it shows.
   static void install(std::time_t start);
