@@ -300,7 +300,9 @@ TEST(LoopEquivalence, SleepingLoopMatchesTheOneMillisecondLoopPassForPass) {
     EXPECT_EQ(sleeping.stderr_text, ticking.stderr_text);
     EXPECT_EQ(sleeping.files, ticking.files);
     // It did sleep over the empty passes.
-    if (s.loss_at == 0) EXPECT_LT(sleeping.waits * 4, s.passes) << sleeping.waits;
+    if (s.loss_at == 0) {
+      EXPECT_LT(sleeping.waits * 4, s.passes) << sleeping.waits;
+    }
   }
 }
 
