@@ -47,10 +47,11 @@ namespace {
 std::time_t g_now = 1700000000;
 
 void free_tick() {}
+long free_wait(int, long) { return 1; }
 void free_pause(unsigned) {}
 std::time_t fake_now() { return g_now; }
 std::int64_t fixed_monotonic_ms() { return 0; }
-const EngineClock kFreeClock{free_tick, free_pause, fake_now, fixed_monotonic_ms};
+const EngineClock kFreeClock{free_tick, free_wait, free_pause, fake_now, fixed_monotonic_ms};
 
 std::string make_dir() {
   struct stat st;

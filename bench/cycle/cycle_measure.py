@@ -80,6 +80,16 @@ def cpu_of(pid):
     return int(fields[11]) + int(fields[12]), int(schedstat[0])
 
 
+def wakeups_of(pid):
+    """Context switches of a process so far, voluntary and not: each is a
+    wake-up (a sleep that ended, or a preemption)."""
+    total = None
+    for line in read_text(f"/proc/{pid}/status").splitlines():
+        if line.startswith(("voluntary_ctxt_switches:", "nonvoluntary_ctxt_switches:")):
+            total = (total or 0) + int(line.split()[1])
+    return total
+
+
 def status_kib(pid, key):
     for line in read_text(f"/proc/{pid}/status").splitlines():
         if line.startswith(key + ":"):
@@ -275,7 +285,8 @@ class Bench:
         wait_for(reached, limit, f"N={lg.n} {lg.name}: search {target}")
         wall = time.monotonic_ns()
         ticks, run_ns = cpu_of(lg.proc.pid)
-        sample = {"wall_ns": wall, "ticks": ticks, "run_ns": run_ns, "searches": lg.searches()}
+        sample = {"wall_ns": wall, "ticks": ticks, "run_ns": run_ns, "searches": lg.searches(),
+                  "wakeups": wakeups_of(lg.proc.pid)}
         lg.samples.append(sample)
         return sample
 
@@ -283,6 +294,7 @@ class Bench:
     def sample_ref(ref, wall):
         ticks, run_ns = cpu_of(ref.proc.pid)
         ref.samples.append({"wall_ns": wall, "ticks": ticks, "run_ns": run_ns,
+                            "wakeups": wakeups_of(ref.proc.pid),
                             "passes": ref.passes()})
 
     @staticmethod
@@ -317,6 +329,19 @@ class Bench:
             except subprocess.TimeoutExpired:
                 pass
         self.procs.stop(tracer)
+
+    def measure_rates(self, loggers, n):
+        """System calls per second of each logger: `strace -c` on all at once
+        over whole cycle periods (a window of k periods sees every phase of
+        the cycle once per period, wherever it starts)."""
+        period = cp.ideal_period(n)
+        window = max(1, round(self.s.strace_seconds / period)) * period
+        files = [self.s.work / f"strace-rate-n{n}-{lg.name}.txt" for lg in loggers]
+        t0 = time.monotonic()
+        tables = self.strace_window([(lg.proc.pid, f) for lg, f in zip(loggers, files)], window)
+        wall = time.monotonic() - t0
+        return {lg.name: {"calls": cp.calls_of(rows, "total") if rows else None, "wall": wall}
+                for lg, rows in zip(loggers, tables)}
 
     def measure_syscalls(self, lg, refs):
         s = self.s
@@ -362,6 +387,7 @@ class Bench:
                         self.sample_ref(ref, sample["wall_ns"])
         result = {"n": n, "loggers": {lg.name: self.logger_result(lg) for lg in loggers},
                   "refs": {name: {"samples": ref.samples} for name, ref in refs.items()}}
+        result["rates"] = self.measure_rates(loggers, n)
         if strace:
             result["syscalls"] = self.measure_syscalls(normal, refs)
         for lg in loggers:

@@ -96,10 +96,23 @@ def period_stats(cycles):
             "max": max(intervals), "search": search / c, "poll": poll / c}
 
 
+def poll_gaps_ms(cycles):
+    """Times between consecutive polls of one cycle, in ms, sorted."""
+    return sorted(1000 * (b - a) for c in cycles for a, b in zip(c["polls"], c["polls"][1:]))
+
+
 def poll_spacing_ms(cycles):
     """Mean time between consecutive polls of one cycle, in ms; None without any."""
-    gaps = [b - a for c in cycles for a, b in zip(c["polls"], c["polls"][1:])]
-    return 1000 * sum(gaps) / len(gaps) if gaps else None
+    gaps = poll_gaps_ms(cycles)
+    return sum(gaps) / len(gaps) if gaps else None
+
+
+def percentile(values, q):
+    """The q-th percentile (0-100) of sorted values, nearest rank; None when empty."""
+    if not values:
+        return None
+    rank = max(1, -(-len(values) * q // 100))  # ceil(n * q / 100)
+    return values[min(len(values), int(rank)) - 1]
 
 
 # --- strace -c --------------------------------------------------------------
@@ -141,9 +154,12 @@ _NAME = re.compile(r"[a-z_0-9]+")
 
 def split_passes(text):
     """Splits a `strace -f -ttt` trace of the logger pass by pass at its
-    TIMER_ABSTIME clock_nanosleep (each pass ends in exactly one). Returns
-    {"passes", "calls", "histogram": {calls per pass: passes}}; the calls
-    before the first sleep are not counted."""
+    sleeping calls: the TIMER_ABSTIME clock_nanosleep of the 1 ms loop (each
+    of its passes ends in exactly one), and the ppoll of the loop that sleeps
+    until due (each pass it runs ends in one, followed by a clock_nanosleep
+    to the grid point when input ended it). Returns {"passes", "calls",
+    "histogram": {calls per pass: passes}}; the calls before the first sleep
+    are not counted."""
     passes = total = calls = 0
     started = False
     histogram = {}
@@ -155,7 +171,7 @@ def split_passes(text):
         name = line.split("(", 1)[0]
         if not _NAME.fullmatch(name):
             continue
-        if name == "clock_nanosleep" and "TIMER_ABSTIME" in line:
+        if name == "ppoll" or (name == "clock_nanosleep" and "TIMER_ABSTIME" in line):
             if started:
                 histogram[calls + 1] = histogram.get(calls + 1, 0) + 1
                 passes += 1

@@ -35,9 +35,9 @@ def logger(n, searches=4, period=None, alive=True):
     period = period or cp.ideal_period(n)
     cycles = cp.read_cycles(command_log(searches, n, period))
     return {"binary": "/x/kelvinlog", "cycles": cycles, "alive": alive,
-            "samples": [{"wall_ns": 0, "ticks": 0, "run_ns": 0, "searches": 2},
+            "samples": [{"wall_ns": 0, "ticks": 0, "run_ns": 0, "searches": 2, "wakeups": 10},
                         {"wall_ns": int(2 * period * 1e9), "ticks": 3, "run_ns": 40_000_000,
-                         "searches": searches}],
+                         "searches": searches, "wakeups": 16}],
             "vm_hwm_kib": 1600, "vm_rss_kib": 1590, "fds": 4}
 
 
@@ -59,6 +59,7 @@ def results(**changes):
         "settings": {"quick": True, "pin_cpu": 0, "probe_n": 0, "benchmark": False},
         "runs": [
             {"n": 0, "loggers": {"normal": logger(0)}, "refs": {"grid": ref(), "plain": ref(2700)},
+             "rates": {"normal": {"calls": 600, "wall": 1.5}},
              "syscalls": {"seconds": 2, "wall": 2.01, "searches": 1, "trace_seconds": 2,
                           "logger": cp.parse_strace_summary(STRACE_C),
                           "grid": cp.parse_strace_summary(STRACE_C),
@@ -152,6 +153,11 @@ class Periods(unittest.TestCase):
         log = "0.0 $?\n1.5 $2\n1.6 $1\n1.7 $0\n2.0 $?\n3.5 $2\n3.7 $1\n"
         self.assertAlmostEqual(cp.poll_spacing_ms(cp.read_cycles(log)), 1000 * 0.4 / 3)
         self.assertIsNone(cp.poll_spacing_ms(cp.read_cycles(command_log(4))))
+        gaps = cp.poll_gaps_ms(cp.read_cycles(log))
+        self.assertEqual([round(g) for g in gaps], [100, 100, 200])
+        self.assertEqual((round(cp.percentile(gaps, 50)), round(cp.percentile(gaps, 95))),
+                         (100, 200))
+        self.assertIsNone(cp.percentile([], 50))
 
 
 class Strace(unittest.TestCase):
@@ -184,10 +190,13 @@ class Strace(unittest.TestCase):
             "7 2.009 <... clock_nanosleep resumed>0x7ffd) = 0",
             f"[pid 7] 2.010 {sleep}",
             f"7 2.011 {read}",
-            "7 2.012 +++ killed by SIGTERM +++",
+            "7 2.012 ppoll([{fd=3, events=POLLIN}], 1, {tv_sec=0, tv_nsec=500000000}, NULL, 0) = 0",
+            f"7 2.513 {read}",
+            "7 2.514 ppoll([{fd=3, events=POLLIN}], 1, {tv_sec=0, tv_nsec=1000000}, NULL, 0) = 0",
+            "7 2.515 +++ killed by SIGTERM +++",
         ])
         got = cp.split_passes(trace)
-        self.assertEqual(got, {"passes": 3, "calls": 8, "histogram": {2: 2, 4: 1}})
+        self.assertEqual(got, {"passes": 5, "calls": 12, "histogram": {2: 4, 4: 1}})
         self.assertEqual(cp.commonest_pass(got["histogram"]), 2)
         self.assertEqual(cp.commonest_pass({"2": 5, "11": 1}), 2)  # keys after JSON
         self.assertIsNone(cp.commonest_pass({}))
@@ -268,6 +277,10 @@ class Checks(unittest.TestCase):
              [run(0, normal=logger(0), compare=logger(0, period=3.0))], []),
             ("idle_pass_of_three_calls", [{**run(0, normal=logger(0)), "syscalls": idle3}],
              ["3 system calls"]),
+            ("idle_logger_wakes_every_pass",
+             [run(0, normal={**logger(0), "samples": [
+                 {**logger(0)["samples"][0], "wakeups": 0},
+                 {**logger(0)["samples"][1], "wakeups": 3000}]})], ["998 wake-ups"]),
             ("strace_not_permitted",
              [{**run(0, normal=logger(0)), "syscalls": {"error": "not permitted"}}], []),
         ]
@@ -307,6 +320,9 @@ class Report(unittest.TestCase):
 
     def test_reports_of_a_quick_and_a_full_run(self):
         quick = ["| 0 | normal | 2 | 1.5030 | 1.5030-1.5030 | 1.503 | 1.0000 |", "`2:599 11:1`",
+                 "| 0 | normal | 2.0 | 400 | 1.331 | 1.0000 | — | — |",
+                 "| 3 | normal | 1.7 | — | 1.104 | 1.0000 | 102.0 | 102.0 |",
+                 "Goal ≤ 5/s at N = 0: met", "Goal ≤ 0.05 % at N = 0: **missed**",
                  "Idle pass: **2**", "None found.", "Not measured (quick mode"]
         full = ["| 3 | static | 2 |", "\"compare\" is `/x/old`", "| 6 | 0.500 | 0.500 |",
                 "| BM_DataLineTemperature | mean | 14409 ns |",

@@ -94,7 +94,10 @@ void dispatch_line(PollContext *ctx) {
   }
 }
 
-void run_pass(PollContext *ctx) {
+namespace {
+
+// The pass's work without its sleep.
+void pass_work(PollContext *ctx) {
   if (ctx->state == STATE_LOAD) {
     load_step(ctx);
   } else if (ctx->state == STATE_POLL) {
@@ -105,12 +108,48 @@ void run_pass(PollContext *ctx) {
     resolve_names(ctx);
     ctx->state = STATE_POLL;
   }
+}
+
+// Passes until `rxz` (one more per pass) exceeds `limit`: at least 1.
+long passes_beyond(int rxz, int limit) {
+  const long passes = static_cast<long>(limit) + 1 - rxz;
+  if (passes < 1) return 1;
+  return passes < kLongestWait ? passes : kLongestWait;
+}
+
+}  // namespace
+
+void run_pass(PollContext *ctx) {
+  pass_work(ctx);
   core::clock_tick();
   ++ctx->rxz;
 }
 
+long passes_until_due(const PollContext *ctx) {
+  switch (ctx->state) {
+    case STATE_ENUMERATE:
+      return ctx->idi <= ctx->idmax ? passes_beyond(ctx->rxz, kSearchQuiet) : kLongestWait;
+    case STATE_POLL:
+      return ctx->idi >= 0 && ctx->idi <= ctx->idmax ? passes_beyond(ctx->rxz, kPollSpacing)
+                                                     : kLongestWait;
+    default:
+      return 1;  // STATE_LOAD: the next pass loads
+  }
+}
+
+long run_pass_and_wait(PollContext *ctx) {
+  pass_work(ctx);
+  const long passes = core::clock_wait(ctx->fd, passes_until_due(ctx));
+  ctx->rxz += static_cast<int>(passes);
+  return passes;
+}
+
 void run(PollContext *ctx) {
+#ifdef KELVINLOG_TICK_LOOP
   for (;;) run_pass(ctx);
+#else
+  for (;;) run_pass_and_wait(ctx);
+#endif
 }
 
 }  // namespace engine

@@ -32,18 +32,25 @@ class AllocTest : public EngineTest {
 TEST_F(AllocTest, WholeCyclesAllocateNothing) {
   testsupport::NotifySink sink("@kelvinlog-alloc-" + std::to_string(getpid()));
   ASSERT_TRUE(sink.ok());
-  for (int debug = 0; debug <= 1; ++debug) {
-    SCOPED_TRACE(debug ? "debug" : "default");
+  // The 1 ms loop plain and with traces, then the loop that sleeps until due.
+  for (int run = 0; run < 3; ++run) {
+    const int debug = run == 1;
+    SCOPED_TRACE(run == 2 ? "sleeping" : debug ? "debug" : "default");
     ctx()->debug = debug;
+    sleeping_ = run == 2;
     for (int i = 0; i < 2; ++i) cycle();  // first use of stdio, the time zone, the socket
     ASSERT_FALSE(HasFatalFailure());
     alloctest::reset_allocation_count();
+    const long ticks = testsupport::FakeClock::ticks, waits = testsupport::FakeClock::waits;
     for (int i = 0; i < 5; ++i) {
       cycle();
       ASSERT_FALSE(HasFatalFailure());
       take_stdout();
     }
     EXPECT_EQ(alloctest::counted_allocations(), 0);
+    if (sleeping_) {  // it did sleep over the empty passes
+      EXPECT_LT((testsupport::FakeClock::waits - waits) * 4, testsupport::FakeClock::ticks - ticks);
+    }
     EXPECT_EQ(sink.take().size(), 7u);
   }
 }

@@ -80,14 +80,77 @@ TEST_P(RealTickStall, PassesAfterIt) {
 INSTANTIATE_TEST_SUITE_P(Cases, RealTickStall, ::testing::ValuesIn(kStallCases),
                          testsupport::CaseName());
 
+// The real wait on the logger's terminal: it sleeps over the passes asked
+// for unless a whole line, or a hang-up, is there; a line without its end
+// does not wake it (line mode reports only whole lines), so it cannot spin.
+struct WaitCase {
+  const char *name;
+  const char *bytes;  // what the adapter has sent before the wait
+  bool hang_up;       // the adapter's side is closed
+  long ended;         // passes the wait reports
+};
+
+void PrintTo(const WaitCase &c, std::ostream *os) { *os << c.name; }
+
+const WaitCase kWaitCases[] = {
+    {"nothing_sleeps_to_the_due_pass", "", false, 20},
+    {"a_waiting_line_ends_it_at_the_next_pass", "1;o;x\n", false, 1},
+    {"a_partial_line_does_not_wake_it", "1;o;x", false, 20},
+    {"a_hang_up_ends_it_at_the_next_pass", "", true, 1},
+};
+
+class RealWait : public ::testing::TestWithParam<WaitCase> {
+ protected:
+  void TearDown() override { install_clock(nullptr); }
+  testsupport::PtyPair pty_;
+};
+
+TEST_P(RealWait, EndsWhenDueOrOnInput) {
+  const WaitCase &c = GetParam();
+  ASSERT_GE(pty_.slave(), 0);
+  if (c.bytes[0] != '\0') pty_.send(c.bytes);
+  if (c.hang_up) pty_.close_master();
+  if (c.ended == 1 && !c.hang_up) {
+    ASSERT_TRUE(testsupport::wait_ready(pty_.slave(), 1));
+  }
+  install_clock(nullptr);  // a new grid
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(clock_wait(pty_.slave(), 20), c.ended);
+  // Never before the grid point that ends the last pass counted.
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(c.ended));
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, RealWait, ::testing::ValuesIn(kWaitCases),
+                         testsupport::CaseName());
+
+// A line that comes during the wait ends it a pass after it came, not at the due pass.
+TEST(EngineClock, RealWaitEndsSoonAfterALineComes) {
+  testsupport::PtyPair pty;
+  ASSERT_GE(pty.slave(), 0);
+  install_clock(nullptr);
+  std::thread adapter([&pty] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    pty.send("1;o;x\n");
+  });
+  const auto start = std::chrono::steady_clock::now();
+  const long ended = clock_wait(pty.slave(), 60000);
+  const auto took = std::chrono::steady_clock::now() - start;
+  adapter.join();
+  EXPECT_GE(ended, 10);
+  EXPECT_LT(ended, 60000);
+  EXPECT_GE(took, std::chrono::milliseconds(ended));
+  EXPECT_TRUE(testsupport::wait_ready(pty.slave(), 6, testsupport::Ms(0)));
+}
+
 TEST(EngineClock, InstalledClockIsUsedUntilRemoved) {
   FakeClock::install(12345);
   clock_tick();
   clock_tick();
   clock_pause(2);
+  EXPECT_EQ(clock_wait(-1, 7), 7);  // no input: the due pass
   EXPECT_EQ(clock_now(), 12345);
-  EXPECT_EQ(clock_monotonic_ms(), 2002);
-  EXPECT_EQ(FakeClock::ticks, 2);
+  EXPECT_EQ(clock_monotonic_ms(), 2009);
+  EXPECT_EQ(FakeClock::ticks, 9);
   EXPECT_EQ(FakeClock::paused_seconds, 2);
   FakeClock::uninstall();
   EXPECT_GT(clock_now(), 1700000000);

@@ -45,6 +45,44 @@ TEST(E2EPoll, ThreeDevicesArePolledLastToFirst) {
   expect_no_stray_files(run.before, run.s);
 }
 
+// The trace under d gives the pass at which each line was taken, with the
+// real clock and the loop sleeping until due: the search answers, which come
+// during the pause after "$?", one per pass from the load pass on (rxz 0, 1,
+// 1 from the second cycle on), and each data line a pass or a few after its poll, always before the
+// next poll (101 passes on), so it is taken as the answer of the entry polled.
+TEST(E2EPoll, DebugTraceShowsEachLineTakenAtItsPass) {
+  StandInRun run(
+      "device 28AA000000000001 temp28 10.0\n"
+      "device 28AA000000000002 temp28 -0.5\n"
+      "device 28AA000000000003 temp28 30.5\n",
+      "", {}, "out", "-df");
+  ASSERT_TRUE(run.ok());
+  ASSERT_TRUE(run.searches(4, Ms(15000)));
+  ASSERT_TRUE(run.logger->terminate());
+  const std::regex traced(R"(\r\ni(\d+);o;[^\n]*\n, eep=-?\d+, idi=(\d+), state=(\d), rxz=(\d+)\r)");
+  const std::string &out = run.logger->out();
+  std::vector<int> search_rxz;
+  int answers = 0;
+  for (auto it = std::sregex_iterator(out.begin(), out.end(), traced); it != std::sregex_iterator();
+       ++it) {
+    const std::smatch &m = *it;
+    const int rxz = std::stoi(m[4]);
+    if (m[3] == "1") {
+      search_rxz.push_back(rxz);
+      continue;
+    }
+    ++answers;
+    EXPECT_EQ(m[1], m[2]) << "answer taken as another entry's: " << m[0];
+    EXPECT_LE(rxz, 50) << m[0];
+  }
+  EXPECT_GE(answers, 9);
+  // The first load pass takes the answer to the first command instead.
+  ASSERT_GE(search_rxz.size(), 9u);
+  for (std::size_t k = 3; k < search_rxz.size(); ++k) {
+    EXPECT_EQ(search_rxz[k], k % 3 == 0 ? 0 : 1) << k;
+  }
+}
+
 TEST(E2EPoll, EditedConfigurationNamesTheDeviceFromTheNextCycle) {
   StandInRun run(kOneSensor, "# nothing named yet\n", {});
   ASSERT_TRUE(run.ok());

@@ -74,10 +74,19 @@ class EngineTest : public ::testing::Test {
     return stdout_.take();
   }
 
+  // Runs `n` passes: n ticking passes, or with `sleeping_` the passes of
+  // the loop that sleeps until due, which runs only those where something
+  // may happen and counts the others.
   void pass(int n = 1) {
-    for (int i = 0; i < n; ++i) {
+    for (long left = n; left > 0;) {
       around_pass(true);
-      run_pass(ctx());
+      if (sleeping_) {
+        testsupport::FakeClock::wait_limit = left;
+        left -= run_pass_and_wait(ctx());
+      } else {
+        run_pass(ctx());
+        --left;
+      }
       around_pass(false);
     }
   }
@@ -147,6 +156,7 @@ class EngineTest : public ::testing::Test {
     ctx()->rxz = 101;
   }
 
+  bool sleeping_ = false;  // pass() runs the loop that sleeps until due
   testsupport::StdoutCapture stdout_;
   testsupport::TempDir work_;
   testsupport::TempDir out_;

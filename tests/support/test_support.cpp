@@ -1,9 +1,12 @@
 // Shared helpers of the unit tests that drive the logger's own code.
 #include "support/test_support.h"
 
+#include <poll.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
 
 #include "app/options.h"
 #include "core/text.h"
@@ -13,22 +16,33 @@ namespace testsupport {
 
 std::time_t FakeClock::now = 0;
 long FakeClock::ticks = 0;
+long FakeClock::waits = 0;
+long FakeClock::wait_limit = 0;
 long FakeClock::paused_seconds = 0;
 
 namespace {
 
 void fake_tick() { ++FakeClock::ticks; }
+long fake_wait(int fd, long passes) {
+  pollfd p{fd, POLLIN, 0};
+  const long ended = poll(&p, 1, 0) > 0 ? 1 : std::min(passes, FakeClock::wait_limit);
+  FakeClock::ticks += ended;
+  ++FakeClock::waits;
+  return ended;
+}
 void fake_pause(unsigned seconds) { FakeClock::paused_seconds += seconds; }
 std::time_t fake_now() { return FakeClock::now; }
 // Each pass counts as one millisecond and each paused second as a thousand.
 std::int64_t fake_monotonic_ms() { return FakeClock::ticks + FakeClock::paused_seconds * 1000; }
-const core::EngineClock kFakeClock{fake_tick, fake_pause, fake_now, fake_monotonic_ms};
+const core::EngineClock kFakeClock{fake_tick, fake_wait, fake_pause, fake_now, fake_monotonic_ms};
 
 }  // namespace
 
 void FakeClock::install(std::time_t start) {
   now = start;
   ticks = 0;
+  waits = 0;
+  wait_limit = 1L << 40;
   paused_seconds = 0;
   core::install_clock(&kFakeClock);
 }

@@ -22,10 +22,14 @@ namespace testsupport {
 
 // The engine clock for tests: ticks and pauses cost no real time, `now` is set
 // by the test, and the passes and paused seconds are counted. Its monotonic
-// clock reads one millisecond per pass and a thousand per paused second.
+// clock reads one millisecond per pass and a thousand per paused second. Its
+// wait ends one pass on when the serial descriptor has input, else at the
+// pass asked for.
 struct FakeClock {
   static std::time_t now;       // calendar time it shows
   static long ticks;            // passes ended since install()
+  static long waits;            // waits since install()
+  static long wait_limit;       // a wait ends after this many passes at the latest
   static long paused_seconds;   // seconds of pause asked for since install()
   // Installs the fake clock and resets its counters; `start` is the time it shows.
   static void install(std::time_t start);
