@@ -26,15 +26,17 @@ include(GNUInstallDirs)
 include(${CMAKE_CURRENT_LIST_DIR}/InstallPaths.cmake)
 
 set(KELVINLOG_PACKAGING_DIR ${PROJECT_SOURCE_DIR}/packaging)
-# Relative to the install prefix unless absolute. systemd looks for units
+# Relative to the install prefix unless absolute (STRING, not PATH: CMake
+# would turn a relative PATH given with -D into one below the working
+# directory). systemd looks for units
 # below every prefix it knows (/usr/lib, /usr/local/lib, and /lib on Debian
 # 12, where debian/rules puts them).
 set(KELVINLOG_SYSTEMD_UNITDIR "lib/systemd/system"
-    CACHE PATH "Directory of the installed systemd unit (relative to the prefix, or absolute)")
+    CACHE STRING "Directory of the installed systemd unit (relative to the prefix, or absolute)")
 set(KELVINLOG_SYSUSERSDIR "lib/sysusers.d"
-    CACHE PATH "Directory of the installed sysusers.d entry (relative to the prefix, or absolute)")
+    CACHE STRING "Directory of the installed sysusers.d entry (relative to the prefix, or absolute)")
 set(KELVINLOG_TMPFILESDIR "lib/tmpfiles.d"
-    CACHE PATH "Directory of the installed tmpfiles.d entry (relative to the prefix, or absolute)")
+    CACHE STRING "Directory of the installed tmpfiles.d entry (relative to the prefix, or absolute)")
 
 # Files that name install paths: the build tree's copies (for the configured
 # prefix, read by the tests), and the ones `cmake --install` configures for
