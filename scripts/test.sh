@@ -20,7 +20,7 @@ set -euo pipefail
 # "ci". Packages of another architecture are written pkg:arch, and that
 # architecture is added to dpkg before they are installed.
 packages_tests=(
-  cmake g++                                      # the build
+  cmake g++ make                                 # the build (make: cmake only recommends it)
   libgtest-dev libgmock-dev                      # the unit and whole-process tests
   pkgconf libmosquitto-dev nlohmann-json3-dev    # kelvinlog-bridge
   mosquitto mosquitto-clients                    # the bridge's whole-process and unit-file tests
