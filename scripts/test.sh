@@ -18,7 +18,10 @@ set -euo pipefail
 # A test that needs a program or library of the host adds its package to
 # "tests" (with a word on what uses it); a CI stage that needs one adds it to
 # "ci". Packages of another architecture are written pkg:arch, and that
-# architecture is added to dpkg before they are installed.
+# architecture is added to dpkg before they are installed. A test that needs
+# a package only to unpack it (apt-get download, dpkg -x), or that builds a
+# root of its own, fetches it in its own script: this list is what the host
+# must have installed.
 packages_tests=(
   cmake g++ make                                 # the build (make: cmake only recommends it)
   libgtest-dev libgmock-dev                      # the unit and whole-process tests
