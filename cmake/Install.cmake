@@ -17,10 +17,11 @@
 # --prefix P`; CMAKE_INSTALL_PREFIX otherwise) and below DESTDIR, and every
 # path written into the unit, the settings, the tmpfiles.d and logrotate
 # entries names that prefix: these files are configured when they are
-# installed (cmake/InstallPaths.cmake). Only directories given as absolute
-# paths (the package build's /etc and /lib/systemd/system) stay where they
-# were given, and the state directories below /var/lib, which systemd gives
-# the units (StateDirectory=) under any prefix.
+# installed (cmake/InstallPaths.cmake). Directories given as absolute paths
+# (the package build's /etc and /lib/systemd/system) are used as they are
+# when the install keeps the configured prefix, and moved below the other
+# prefix otherwise. The state directories below /var/lib are named as they
+# are: systemd gives them to the units (StateDirectory=) under any prefix.
 
 include(GNUInstallDirs)
 include(${CMAKE_CURRENT_LIST_DIR}/InstallPaths.cmake)
@@ -28,9 +29,8 @@ include(${CMAKE_CURRENT_LIST_DIR}/InstallPaths.cmake)
 set(KELVINLOG_PACKAGING_DIR ${PROJECT_SOURCE_DIR}/packaging)
 # Relative to the install prefix unless absolute (STRING, not PATH: CMake
 # would turn a relative PATH given with -D into one below the working
-# directory). systemd looks for units
-# below every prefix it knows (/usr/lib, /usr/local/lib, and /lib on Debian
-# 12, where debian/rules puts them).
+# directory). systemd looks for units below every prefix it knows (/usr/lib,
+# /usr/local/lib, and /lib on Debian 12, where debian/rules puts them).
 set(KELVINLOG_SYSTEMD_UNITDIR "lib/systemd/system"
     CACHE STRING "Directory of the installed systemd unit (relative to the prefix, or absolute)")
 set(KELVINLOG_SYSUSERSDIR "lib/sysusers.d"
@@ -46,7 +46,7 @@ set(KELVINLOG_CONFIGURED_DIR ${PROJECT_BINARY_DIR}/packaging)
 set(KELVINLOG_INSTALLED_DIR ${KELVINLOG_CONFIGURED_DIR}/installed)
 set(kelvinlog_dirs "${CMAKE_INSTALL_BINDIR}" "${CMAKE_INSTALL_SYSCONFDIR}" "${CMAKE_INSTALL_DOCDIR}")
 set(kelvinlog_templates kelvinlog.service kelvinlog.tmpfiles kelvinlog.logrotate kelvinlog.default)
-kelvinlog_configure_for_prefix("${CMAKE_INSTALL_PREFIX}" ${KELVINLOG_PACKAGING_DIR}
+kelvinlog_configure_for_prefix("${CMAKE_INSTALL_PREFIX}" "${CMAKE_INSTALL_PREFIX}" ${KELVINLOG_PACKAGING_DIR}
                                ${KELVINLOG_CONFIGURED_DIR} ${kelvinlog_dirs} ${kelvinlog_templates})
 configure_file(${KELVINLOG_PACKAGING_DIR}/kelvinlog.1 ${PROJECT_BINARY_DIR}/kelvinlog.1 COPYONLY)
 
@@ -55,48 +55,49 @@ function(kelvinlog_install_configured component)
   list(JOIN ARGN " " templates)
   install(CODE "
     include(\"${CMAKE_CURRENT_FUNCTION_LIST_DIR}/InstallPaths.cmake\")
-    kelvinlog_configure_for_prefix(\"\${CMAKE_INSTALL_PREFIX}\" \"${KELVINLOG_PACKAGING_DIR}\"
-      \"${KELVINLOG_INSTALLED_DIR}\" \"${CMAKE_INSTALL_BINDIR}\" \"${CMAKE_INSTALL_SYSCONFDIR}\"
-      \"${CMAKE_INSTALL_DOCDIR}\" ${templates})" COMPONENT ${component})
+    kelvinlog_configure_for_prefix(\"\${CMAKE_INSTALL_PREFIX}\" \"${CMAKE_INSTALL_PREFIX}\"
+      \"${KELVINLOG_PACKAGING_DIR}\" \"${KELVINLOG_INSTALLED_DIR}\" \"${CMAKE_INSTALL_BINDIR}\"
+      \"${CMAKE_INSTALL_SYSCONFDIR}\" \"${CMAKE_INSTALL_DOCDIR}\" ${templates})" COMPONENT ${component})
 endfunction()
 
+# Installs <source> as <dir>/<name>, mode 644, in <component>; <dir> is
+# relative to the prefix or absolute (see kelvinlog_full_dir). With KEEP a
+# file already there is left as it is: files below <sysconfdir> belong to the
+# operator once they exist (the package build installs into an empty tree,
+# and dpkg keeps them as conffiles). file(INSTALL) puts DESTDIR in front of
+# the destination itself.
+function(kelvinlog_install_file source dir name component)
+  set(keep 0)
+  if(ARGV4 STREQUAL "KEEP")
+    set(keep 1)
+  endif()
+  install(CODE "
+    include(\"${CMAKE_CURRENT_FUNCTION_LIST_DIR}/InstallPaths.cmake\")
+    kelvinlog_full_dir(kelvinlog_dir \"\${CMAKE_INSTALL_PREFIX}\" \"${CMAKE_INSTALL_PREFIX}\" \"${dir}\")
+    if(${keep} AND EXISTS \"\$ENV{DESTDIR}\${kelvinlog_dir}/${name}\")
+      message(STATUS \"Kept as it is: \$ENV{DESTDIR}\${kelvinlog_dir}/${name}\")
+    else()
+      file(INSTALL \"${source}\" DESTINATION \"\${kelvinlog_dir}\" RENAME \"${name}\"
+           PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
+    endif()" COMPONENT ${component})
+endfunction()
+
+set(etc ${CMAKE_INSTALL_SYSCONFDIR})
 kelvinlog_install_configured(kelvinlog ${kelvinlog_templates})
 install(TARGETS kelvinlog RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT kelvinlog)
 install(FILES ${KELVINLOG_PACKAGING_DIR}/kelvinlog.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1
         COMPONENT kelvinlog)
-install(FILES ${KELVINLOG_INSTALLED_DIR}/kelvinlog.service DESTINATION ${KELVINLOG_SYSTEMD_UNITDIR}
-        COMPONENT kelvinlog)
-install(FILES ${KELVINLOG_PACKAGING_DIR}/kelvinlog.sysusers
-        DESTINATION ${KELVINLOG_SYSUSERSDIR} RENAME kelvinlog.conf COMPONENT kelvinlog)
-install(FILES ${KELVINLOG_INSTALLED_DIR}/kelvinlog.tmpfiles
-        DESTINATION ${KELVINLOG_TMPFILESDIR} RENAME kelvinlog.conf COMPONENT kelvinlog)
-
-# Files below <sysconfdir> belong to the operator once they exist: a later
-# `cmake --install` leaves them as they are. (The package build installs into
-# an empty tree, and dpkg keeps them as conffiles.) <target> is the path below
-# <sysconfdir>; the component is the third argument, "kelvinlog" without one.
-function(kelvinlog_install_config source target)
-  set(component kelvinlog)
-  if(ARGC GREATER 2)
-    set(component ${ARGV2})
-  endif()
-  # file(INSTALL) puts DESTDIR in front of the destination itself.
-  install(CODE "
-    include(\"${CMAKE_CURRENT_FUNCTION_LIST_DIR}/InstallPaths.cmake\")
-    kelvinlog_full_dir(kelvinlog_etc \"\${CMAKE_INSTALL_PREFIX}\" \"${CMAKE_INSTALL_SYSCONFDIR}\")
-    set(kelvinlog_target \"\${kelvinlog_etc}/${target}\")
-    get_filename_component(kelvinlog_dir \"\${kelvinlog_target}\" DIRECTORY)
-    get_filename_component(kelvinlog_name \"\${kelvinlog_target}\" NAME)
-    if(EXISTS \"\$ENV{DESTDIR}\${kelvinlog_target}\")
-      message(STATUS \"Kept as it is: \$ENV{DESTDIR}\${kelvinlog_target}\")
-    else()
-      file(INSTALL \"${source}\" DESTINATION \"\${kelvinlog_dir}\" RENAME \"\${kelvinlog_name}\"
-           PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
-    endif()" COMPONENT ${component})
-endfunction()
-kelvinlog_install_config(${KELVINLOG_INSTALLED_DIR}/kelvinlog.default default/kelvinlog)
-kelvinlog_install_config(${KELVINLOG_PACKAGING_DIR}/kelvinlog-config.txt kelvinlog/kelvinlog-config.txt)
-kelvinlog_install_config(${KELVINLOG_INSTALLED_DIR}/kelvinlog.logrotate logrotate.d/kelvinlog)
+kelvinlog_install_file(${KELVINLOG_INSTALLED_DIR}/kelvinlog.service ${KELVINLOG_SYSTEMD_UNITDIR}
+                       kelvinlog.service kelvinlog)
+kelvinlog_install_file(${KELVINLOG_PACKAGING_DIR}/kelvinlog.sysusers ${KELVINLOG_SYSUSERSDIR}
+                       kelvinlog.conf kelvinlog)
+kelvinlog_install_file(${KELVINLOG_INSTALLED_DIR}/kelvinlog.tmpfiles ${KELVINLOG_TMPFILESDIR}
+                       kelvinlog.conf kelvinlog)
+kelvinlog_install_file(${KELVINLOG_INSTALLED_DIR}/kelvinlog.default ${etc}/default kelvinlog kelvinlog KEEP)
+kelvinlog_install_file(${KELVINLOG_PACKAGING_DIR}/kelvinlog-config.txt ${etc}/kelvinlog
+                       kelvinlog-config.txt kelvinlog KEEP)
+kelvinlog_install_file(${KELVINLOG_INSTALLED_DIR}/kelvinlog.logrotate ${etc}/logrotate.d kelvinlog
+                       kelvinlog KEEP)
 
 install(FILES ${KELVINLOG_PACKAGING_DIR}/kelvinlog-config.txt
               ${KELVINLOG_PACKAGING_DIR}/60-kelvinlog-adapter.rules
@@ -107,8 +108,9 @@ install(DIRECTORY ${PROJECT_SOURCE_DIR}/contrib/
 
 # --- kelvinlog-bridge (component kelvinlog-bridge) ----------------------------
 if(TARGET kelvinlog-bridge)
-  kelvinlog_configure_for_prefix("${CMAKE_INSTALL_PREFIX}" ${KELVINLOG_PACKAGING_DIR}
-                                 ${KELVINLOG_CONFIGURED_DIR} ${kelvinlog_dirs} kelvinlog-bridge.service)
+  kelvinlog_configure_for_prefix("${CMAKE_INSTALL_PREFIX}" "${CMAKE_INSTALL_PREFIX}"
+                                 ${KELVINLOG_PACKAGING_DIR} ${KELVINLOG_CONFIGURED_DIR} ${kelvinlog_dirs}
+                                 kelvinlog-bridge.service)
   configure_file(${KELVINLOG_PACKAGING_DIR}/kelvinlog-bridge.1 ${PROJECT_BINARY_DIR}/kelvinlog-bridge.1
                  COPYONLY)
   kelvinlog_install_configured(kelvinlog-bridge kelvinlog-bridge.service)
@@ -116,10 +118,10 @@ if(TARGET kelvinlog-bridge)
           COMPONENT kelvinlog-bridge)
   install(FILES ${KELVINLOG_PACKAGING_DIR}/kelvinlog-bridge.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1
           COMPONENT kelvinlog-bridge)
-  install(FILES ${KELVINLOG_INSTALLED_DIR}/kelvinlog-bridge.service
-          DESTINATION ${KELVINLOG_SYSTEMD_UNITDIR} COMPONENT kelvinlog-bridge)
-  install(FILES ${KELVINLOG_PACKAGING_DIR}/kelvinlog-bridge.sysusers
-          DESTINATION ${KELVINLOG_SYSUSERSDIR} RENAME kelvinlog-bridge.conf COMPONENT kelvinlog-bridge)
-  kelvinlog_install_config(${KELVINLOG_PACKAGING_DIR}/kelvinlog-bridge.default
-                           default/kelvinlog-bridge kelvinlog-bridge)
+  kelvinlog_install_file(${KELVINLOG_INSTALLED_DIR}/kelvinlog-bridge.service ${KELVINLOG_SYSTEMD_UNITDIR}
+                         kelvinlog-bridge.service kelvinlog-bridge)
+  kelvinlog_install_file(${KELVINLOG_PACKAGING_DIR}/kelvinlog-bridge.sysusers ${KELVINLOG_SYSUSERSDIR}
+                         kelvinlog-bridge.conf kelvinlog-bridge)
+  kelvinlog_install_file(${KELVINLOG_PACKAGING_DIR}/kelvinlog-bridge.default ${etc}/default
+                         kelvinlog-bridge kelvinlog-bridge KEEP)
 endif()

@@ -72,6 +72,8 @@ DESTDIR=$dest cmake --install "$build" >"$t/install.log" || { cat "$t/install.lo
 outside "DESTDIR=... cmake --install"
 configured=$(sed -n 's/^CMAKE_INSTALL_PREFIX:PATH=//p' "$build/CMakeCache.txt")
 [ -f "$dest$configured/bin/kelvinlog" ] || fail "DESTDIR: $dest$configured/bin/kelvinlog missing"
-grep -q "^ExecStart=$configured/bin/kelvinlog " "$dest$configured/lib/systemd/system/kelvinlog.service" ||
+unit=$(find "$dest" -name kelvinlog.service)
+[ -n "$unit" ] || fail "DESTDIR: no unit installed"
+grep -q "^ExecStart=$configured/bin/kelvinlog " "$unit" ||
   fail "DESTDIR: the unit does not name the configured prefix $configured"
 echo "installs stay below the prefix and below DESTDIR"
