@@ -22,7 +22,7 @@ function(kelvinlog_part_missing name part packages)
   if(mode STREQUAL "AUTO")
     message(NOTICE "-- ${part} left out: apt-get install ${install} (or -D${name}=OFF)")
   else()
-    message(FATAL_ERROR "${part} was asked for with -D${name}=${${name}}, but its libraries are "
+    message(FATAL_ERROR "${part}: asked for with -D${name}=${${name}}, but its libraries are "
                         "missing: apt-get install ${install} (or -D${name}=AUTO to leave it out)")
   endif()
 endfunction()
