@@ -51,7 +51,7 @@ while [ $# -gt 0 ]; do
     --group) groups+=("$2"); shift ;;
     -h|--help) sed -n '2,/^set -e/{/^set -e/d;s/^# \{0,1\}//;p}' "$0"; exit 0 ;;
     -*) echo "$0: unknown option $1" >&2; exit 2 ;;
-    *) build=$1 ;;
+    *) build=$(realpath -m -- "$1") ;;
   esac
   shift
 done
@@ -69,7 +69,11 @@ if [ "$list_only" = 1 ]; then printf '%s\n' "${packages[@]}"; exit 0; fi
 # configuration files remain is not). A name without an architecture means
 # the machine's own or "all": libmosquitto-dev of another architecture alone
 # does not count.
-native=$(dpkg --print-architecture)
+if ! command -v dpkg-query >/dev/null; then
+  echo "$0: no dpkg here: install what '$0 --list' names by hand; going on with the build" >&2
+  packages=()
+fi
+native=$(dpkg --print-architecture 2>/dev/null || echo unknown)
 installed() {
   local name=$1 arch status
   while read -r arch status; do
