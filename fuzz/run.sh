@@ -28,6 +28,7 @@ declare -A max_len=([line]=301 [lookup]=100027 [control]=66 [frame]=257)
 # grows step by step (libFuzzer's length control) so that short texts come first.
 declare -A extra=([line]=-len_control=0 [lookup]= [control]=-len_control=0 [frame]=-len_control=0)
 
+command -v clang++ >/dev/null || { echo "$0: clang++ is needed: apt-get install clang libclang-rt-14-dev" >&2; exit 1; }
 CC=clang CXX=clang++ cmake -S "$here" -B "$build" -G Ninja >/dev/null || exit 1
 cmake --build "$build" || exit 1
 

@@ -3,6 +3,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -451,7 +452,9 @@ TEST(E2EBridge, NodeExporterReadsTheTextfile) {
 
 TEST(E2EBridge, PromtoolFindsTheTextfileClean) {
   const std::string promtool = PROMTOOL_BIN;
-  if (promtool.empty()) GTEST_SKIP() << "promtool not found (scripts/fetch-promtool.sh puts it on PATH)";
+  if (access(promtool.c_str(), X_OK) != 0) {
+    GTEST_SKIP() << promtool << " not found (scripts/fetch-promtool.sh puts it there)";
+  }
   DemoRun d({}, true);
   ASSERT_TRUE(d.ok());
   const std::string file = d.run.s.aux("textfile/kelvinlog.prom");
