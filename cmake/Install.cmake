@@ -2,9 +2,10 @@
 # Debian package (debian/rules installs into debian/tmp with the prefix /usr
 # and takes every file from there).
 #
-# Installed: the logger, its manual page, the systemd unit, the sysusers.d and
-# tmpfiles.d entries that make its user and directories, its settings in
-# <sysconfdir>/default/kelvinlog, the example configuration, the logrotate
+# Installed: the logger, its manual page, the systemd units (the service, and
+# the path unit and its generator that start it when the adapter appears),
+# the sysusers.d and tmpfiles.d entries that make its user and directories,
+# its settings in <sysconfdir>/default/kelvinlog, the example configuration, the logrotate
 # entry, and in the documentation directory an example udev rule and the
 # recipes of contrib/. With the bridge built: the bridge, its manual page, its
 # unit, the sysusers.d entry of its user and its settings in
@@ -27,12 +28,15 @@ set(KELVINLOG_SYSUSERSDIR "${CMAKE_INSTALL_PREFIX}/lib/sysusers.d"
     CACHE PATH "Directory of the installed sysusers.d entry")
 set(KELVINLOG_TMPFILESDIR "${CMAKE_INSTALL_PREFIX}/lib/tmpfiles.d"
     CACHE PATH "Directory of the installed tmpfiles.d entry")
+set(KELVINLOG_SYSTEMD_GENERATORDIR "${CMAKE_INSTALL_PREFIX}/lib/systemd/system-generators"
+    CACHE PATH "Directory of the installed systemd generator")
 
 # Files that name install paths are configured into the build directory.
 # The manual page is copied there too, so that "man ./build/kelvinlog.1"
 # works right after a build.
 set(KELVINLOG_CONFIGURED_DIR ${PROJECT_BINARY_DIR}/packaging)
-foreach(name kelvinlog.service kelvinlog.tmpfiles kelvinlog.logrotate kelvinlog.default)
+foreach(name kelvinlog.service kelvinlog.tmpfiles kelvinlog.logrotate kelvinlog.default
+             kelvinlog-generator)
   configure_file(${KELVINLOG_PACKAGING_DIR}/${name}.in ${KELVINLOG_CONFIGURED_DIR}/${name} @ONLY)
 endforeach()
 configure_file(${KELVINLOG_PACKAGING_DIR}/kelvinlog.1 ${PROJECT_BINARY_DIR}/kelvinlog.1 COPYONLY)
@@ -40,8 +44,11 @@ configure_file(${KELVINLOG_PACKAGING_DIR}/kelvinlog.1 ${PROJECT_BINARY_DIR}/kelv
 install(TARGETS kelvinlog RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT kelvinlog)
 install(FILES ${KELVINLOG_PACKAGING_DIR}/kelvinlog.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1
         COMPONENT kelvinlog)
-install(FILES ${KELVINLOG_CONFIGURED_DIR}/kelvinlog.service DESTINATION ${KELVINLOG_SYSTEMD_UNITDIR}
-        COMPONENT kelvinlog)
+install(FILES ${KELVINLOG_CONFIGURED_DIR}/kelvinlog.service ${KELVINLOG_PACKAGING_DIR}/kelvinlog.path
+        DESTINATION ${KELVINLOG_SYSTEMD_UNITDIR} COMPONENT kelvinlog)
+# kelvinlog.path learns the device from the settings through the generator.
+install(PROGRAMS ${KELVINLOG_CONFIGURED_DIR}/kelvinlog-generator
+        DESTINATION ${KELVINLOG_SYSTEMD_GENERATORDIR} COMPONENT kelvinlog)
 install(FILES ${KELVINLOG_PACKAGING_DIR}/kelvinlog.sysusers
         DESTINATION ${KELVINLOG_SYSUSERSDIR} RENAME kelvinlog.conf COMPONENT kelvinlog)
 install(FILES ${KELVINLOG_CONFIGURED_DIR}/kelvinlog.tmpfiles
