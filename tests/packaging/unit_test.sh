@@ -45,14 +45,23 @@ case $mode in
     sed 's|^ExecStart=[^ ]*|ExecStart=/bin/true|' "$service" >"$t/$(basename "$service")"
     # settings (printf %b) | what the drop-in must hold (extended regex)
     while IFS='|' read -r settings want; do
-      rm -rf "$t/kelvinlog.path.d"
+      rm -rf "$t/kelvinlog.path.d" "$t/kelvinlog.service.d"
       printf '%b' "$settings" >"$t/settings"
-      "$gen" "$t" "$t/settings"
+      KELVINLOG_GENERATOR_SETTINGS=$t/settings "$gen" "$t" "$t/early" "$t/late"
       got=$(grep -v '^#' "$t/kelvinlog.path.d/device.conf")
       grep -qE -- "$want" <<<"$got" || { printf 'settings:\n%b\ndrop-in:\n%s\n' "$settings" "$got"; exit 1; }
       # A device replaces the unit's default path: the list is reset first.
       ! grep -q '^PathExists=/' <<<"$got" || [ "$(grep '^PathExists=' <<<"$got" | head -n 1)" = PathExists= ] ||
         { echo "the default path is watched too: $got"; exit 1; }
+      # The service is skipped while a device is missing; without one it is
+      # left to its ExecCondition=, which says so.
+      device=$(sed -n 's/^PathExists=\(.\)/\1/p' <<<"$got")
+      if [ -n "$device" ]; then
+        [ "$(grep -v '^#' "$t/kelvinlog.service.d/device.conf")" = "$(printf '[Unit]\nConditionPathExists=%s' "$device")" ] ||
+          { echo "the service's condition is not $device"; exit 1; }
+      else
+        [ ! -e "$t/kelvinlog.service.d/device.conf" ] || { echo "a condition without a device"; exit 1; }
+      fi
       quiet_verify "$t/$(basename "$path")"
     done <<'TABLE'
 KELVINLOG_DEVICE=/dev/ttyUSB1\n|^PathExists=/dev/ttyUSB1$
@@ -70,7 +79,7 @@ KELVINLOG_DEVICE=/dev/../etc/passwd\n|not an absolute
 TABLE
     # No settings file at all: nothing is watched either.
     rm -rf "$t/kelvinlog.path.d"
-    "$gen" "$t" "$t/none"
+    KELVINLOG_GENERATOR_SETTINGS=$t/none "$gen" "$t" "$t/early" "$t/late"
     grep -q '^ConditionPathExists=/dev/null/' "$t/kelvinlog.path.d/device.conf" || { echo "no settings: watched"; exit 1; }
     quiet_verify "$t/$(basename "$path")"
     ;;
