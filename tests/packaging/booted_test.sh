@@ -59,6 +59,8 @@ if [ ! -f "$tarball" ]; then
   mmdebstrap --quiet --format=tar --variant=minbase --include="$include" "$suite" "$tarball.partial" "$mirror" ||
     { rm -f "$tarball.partial"; unavailable "mmdebstrap failed (no mirror?)"; }
   mv "$tarball.partial" "$tarball"
+  # Roots of earlier package lists are not needed again.
+  find "$cache" -maxdepth 1 -name "$suite-$arch-*.tar" ! -name "$(basename "$tarball")" -delete
 fi
 
 work=$(mktemp -d /var/tmp/kelvinlog-booted-XXXXXX)
@@ -80,6 +82,10 @@ tar -C "$root" -xf "$tarball"
 cp "$deb" "$bridge_deb" "$root/root/"
 install -m 755 "$sim" "$root/usr/local/bin/adapter-sim"
 mkdir -p "$root/etc/systemd/system"
+# An installed system has /etc/hosts (the installer writes it); a bare
+# mmdebstrap root does not, and "localhost", the bridge's default broker,
+# would not resolve without a network.
+[ -s "$root/etc/hosts" ] || printf '127.0.0.1\tlocalhost\n::1\tlocalhost ip6-localhost ip6-loopback\n' >"$root/etc/hosts"
 
 # --- boot ----------------------------------------------------------------------
 step "boot the container"
@@ -185,7 +191,7 @@ mark absent
 step "start the stand-in"
 start_sim() {
   inside systemd-run --quiet --unit=adapter-sim --collect /usr/local/bin/adapter-sim \
-    --link /run/adapter-sim-tty --log /run/adapter-sim.log --bad-crc-rate 0.05 || fail "systemd-run adapter-sim"
+    --link /run/adapter-sim-tty --log /run/adapter-sim.log --bad-crc-rate 0.2 || fail "systemd-run adapter-sim"
   wait_for 10 "adapter-sim link" inside test -c /run/adapter-sim-tty
   pty=$(inside readlink /run/adapter-sim-tty)
   inside chown root:dialout "$pty"
