@@ -52,6 +52,21 @@ struct DeviceTable {
   std::array<IdText, kTableEntries> idn;  // name from the configuration; empty if none
 };
 
+// What the poll step remembers of one entry's control file between polls, so
+// that a file it can only read, or cannot read at all, is reported once and
+// its request carried out once rather than at every poll. It belongs to one
+// version of the file: another inode or a newer change time (any write,
+// chmod or chown) starts afresh, and so does a file that opens for writing.
+struct ControlNote {
+  std::uint64_t dev;      // identity of the version noted
+  std::uint64_t ino;
+  std::int64_t ctime_s;
+  std::int64_t ctime_ns;
+  unsigned said;          // status lines already printed for this version (bits)
+  char stands_for;        // the rewrite that could not be made: the file reads as
+                          // this character and a line end; NUL when none
+};
+
 struct PollContext {
   int state;          // STATE_LOAD, STATE_ENUMERATE or STATE_POLL
   int idi;            // next free entry while enumerating; entry polled while polling
@@ -87,6 +102,7 @@ struct PollContext {
   std::array<std::array<char, kS0NameSize>, 2> s0_names;  // file stems of S01 and S02
   std::array<char, kWriteLogSize> write_log;              // string sent by the last write
   std::array<char, kPathSize> write_error_path;  // path of this cycle's first failed write
+  std::array<ControlNote, kTableEntries> control_notes;  // per entry, kept across cycles
 };
 
 // Puts the first values of a fresh context (all zero, then the start-up values).

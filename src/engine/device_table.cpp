@@ -58,6 +58,41 @@ void add_entry(PollContext *ctx) {
   add_named_entry(ctx, id.data());
 }
 
+namespace {
+
+// The slot of an S0 channel's entry (its id "S01" or "S02"), or -1.
+int s0_slot(const char *id) {
+  if (std::strcmp(id, "S01") == 0) return 0;
+  if (std::strcmp(id, "S02") == 0) return 1;
+  return -1;
+}
+
+// The id of an entry whose files entry n would share under the name `name`,
+// or nullptr. Checked are every other entry's id (the label it falls back
+// to), the labels of the entries named before n in this cycle (those after
+// it in the table), and the value files of this cycle's S0 channels. An
+// entry with n's own id is the same device found twice and rightly shares
+// its files. A refused name leaves entry n its id, which therefore clashes
+// with no name kept before it.
+const char *clashing_entry(const PollContext *ctx, int n, const char *name) {
+  const core::DeviceTable &table = ctx->table;
+  const char *own = table.ids[static_cast<std::size_t>(n)].data();
+  for (int m = 0; m < ctx->idi && m < static_cast<int>(core::kTableEntries); ++m) {
+    const char *id = table.ids[static_cast<std::size_t>(m)].data();
+    if (std::strcmp(id, own) == 0) continue;
+    if (core::labels_share_a_file(name, id)) return id;
+    if (m > n && core::labels_share_a_file(name, output::device_label(table, m))) return id;
+    const int slot = s0_slot(id);
+    if (slot >= 0 &&
+        core::shares_the_s0_file(name, ctx->s0_names[static_cast<std::size_t>(slot)].data())) {
+      return id;
+    }
+  }
+  return nullptr;
+}
+
+}  // namespace
+
 void resolve_names(PollContext *ctx) {
   core::DeviceTable &table = ctx->table;
   std::memset(table.idn.data(), 0, sizeof table.idn);
@@ -74,10 +109,19 @@ void resolve_names(PollContext *ctx) {
     trace(ctx, "conf=%sn=%i,id=%s\n", ctx->config.data(), n, id);
     config::NameResult found = config::lookup_name(ctx->config.data(), id, name, kIdSize,
                                                    ctx->debug != 0);
+    const char *other = nullptr;
     if (found == config::NameResult::kFound && !core::is_usable_label(name)) {
       // The device's files keep its id rather than leave the output
       // directory or overwrite the error log.
       std::printf("name \"%s\" of %s refused as a file name, the id is used instead\n", name, id);
+      name[0] = '\0';
+    } else if (found == config::NameResult::kFound &&
+               (other = clashing_entry(ctx, n, name)) != nullptr) {
+      // Two devices writing one file in turn would make one sensor of them.
+      std::printf(
+          "name \"%s\" of %s refused as a file name, it clashes with the files of %s, the id is "
+          "used instead\n",
+          name, id, other);
       name[0] = '\0';
     } else if (found == config::NameResult::kFound) {
       core::echo(ctx, "idn[%u]=%s\n", static_cast<unsigned>(n), name);

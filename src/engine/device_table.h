@@ -22,7 +22,9 @@ bool add_named_entry(core::PollContext *ctx, const char *id);
 void add_entry(core::PollContext *ctx);
 
 // Looks up the names of all entries in the configuration at the end of the
-// search, printing "idn[%u]=%s\n" for each name found.
+// search, from the last to the first, printing "idn[%u]=%s\n" for each name
+// kept. A name that is no file name, or whose files would be another
+// entry's, is refused with a line that says so; the entry keeps its id.
 void resolve_names(core::PollContext *ctx);
 
 }  // namespace engine

@@ -2,6 +2,7 @@
 #include "engine/poll.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -29,6 +30,19 @@ namespace {
 constexpr std::size_t kControlMax = 32;   // characters of a control file that are read
 constexpr std::size_t kConfigString = 7;  // "c;xx;yy"
 
+// Bits of ControlNote::said.
+constexpr unsigned kSaidUnreadable = 1u;    // "cannot be read"
+constexpr unsigned kSaidUnrewritable = 2u;  // "cannot be rewritten"
+
+// One opened control file: its descriptor, its path, and why it could not be
+// opened for writing (0 when it could).
+struct ControlFile {
+  int fd;
+  const char *path;
+  int denied;
+  core::ControlNote *note;
+};
+
 // Rewrites the open control file to one character and a line end, through
 // the descriptor it was read from, never by opening its name again. The text
 // is written over the start first and the rest cut off after it, so a write
@@ -47,6 +61,71 @@ void rewrite_control_file(PollContext *ctx, int fd, const char *path, char c) {
   }
   if (error == 0 && ftruncate(fd, sizeof text) != 0) error = errno;
   output::note_write_error(ctx, path, error);
+}
+
+// The rewrite after a reset request or a configuration string. A file the
+// logger may only read keeps its text; from now on, until it changes, it is
+// read as if the rewrite had been made, so the request is carried out once.
+void rewrite(PollContext *ctx, const ControlFile &file, char c) {
+  if (file.denied == 0) {
+    rewrite_control_file(ctx, file.fd, file.path, c);
+    return;
+  }
+  file.note->stands_for = c;
+  if ((file.note->said & kSaidUnrewritable) != 0) return;
+  file.note->said |= kSaidUnrewritable;
+  std::printf("control file %s: cannot be rewritten (%s), taken as \"%c\" until it changes\n",
+              file.path, std::strerror(file.denied), c);
+}
+
+bool is_version(const core::ControlNote &note, const struct stat &st) {
+  return note.dev == static_cast<std::uint64_t>(st.st_dev) &&
+         note.ino == static_cast<std::uint64_t>(st.st_ino) &&
+         note.ctime_s == static_cast<std::int64_t>(st.st_ctim.tv_sec) &&
+         note.ctime_ns == static_cast<std::int64_t>(st.st_ctim.tv_nsec);
+}
+
+// Keeps the note when it belongs to this version of the file, else starts a
+// new one for it.
+void note_version(core::ControlNote *note, const struct stat &st) {
+  if (is_version(*note, st)) return;
+  *note = core::ControlNote{};
+  note->dev = static_cast<std::uint64_t>(st.st_dev);
+  note->ino = static_cast<std::uint64_t>(st.st_ino);
+  note->ctime_s = static_cast<std::int64_t>(st.st_ctim.tv_sec);
+  note->ctime_ns = static_cast<std::int64_t>(st.st_ctim.tv_nsec);
+}
+
+// A control file that is there but could not be opened counts as absent,
+// and says so once for each version of it. A missing one is silent.
+void note_unreadable(core::ControlNote *note, const char *path, int error) {
+  if (error == ENOENT) {
+    *note = core::ControlNote{};
+    return;
+  }
+  struct stat st {};
+  if (lstat(path, &st) != 0) st = {};  // one version for all that cannot be looked at
+  note_version(note, st);
+  if ((note->said & kSaidUnreadable) != 0) return;
+  note->said |= kSaidUnreadable;
+  // A link, a FIFO or a directory at the name: refused, whatever it leads to.
+  const bool odd = error == ELOOP || error == ENXIO || error == EISDIR;
+  std::printf("control file %s: cannot be read (%s), taken as absent\n", path,
+              odd ? "not a regular file" : std::strerror(error));
+}
+
+// Opens the control file for reading and writing, or, when only writing is
+// refused to the logger (a file of another user, a read-only file system),
+// for reading alone; `denied` then holds the reason. Never created here.
+// Anything but a regular file (a link, a FIFO, a terminal) is refused.
+int open_control_file(const char *path, int *denied) {
+  *denied = 0;
+  int fd = core::open_outdir_file(path, O_RDWR);
+  if (fd >= 0 || (errno != EACCES && errno != EROFS && errno != EPERM)) return fd;
+  const int why = errno;
+  fd = core::open_outdir_file(path, O_RDONLY);
+  if (fd >= 0) *denied = why;
+  return fd;
 }
 
 void append_switch(PollContext *ctx, char c) {
@@ -73,13 +152,14 @@ bool is_clean_config_string(const char *text) {
 }
 
 // Appends the suffix that the control text asks for and performs its
-// effects; a rewrite goes through `fd`, the open control file at `path`.
-void apply_control_text(PollContext *ctx, int fd, const char *path, const char *text) {
+// effects; a rewrite goes through `file`, the open control file.
+void apply_control_text(PollContext *ctx, const ControlFile &file, const char *text) {
+  const char *path = file.path;
   const char first = text[0];
   if (text[1] != ';') {
     if (first == 'r') {
       ctx->reset_pending = 1;
-      rewrite_control_file(ctx, fd, path, '0');
+      rewrite(ctx, file, '0');
       return;
     }
     append_switch(ctx, first);
@@ -95,7 +175,7 @@ void apply_control_text(PollContext *ctx, int fd, const char *path, const char *
   trace(ctx, "c64=%s,", text);
   char config[kConfigString + 1];
   core::copy_bounded(config, sizeof config, text, kConfigString);
-  rewrite_control_file(ctx, fd, path, first);
+  rewrite(ctx, file, first);
   serial::append_command(ctx, ";");
   serial::append_command(ctx, config);
   core::copy_bounded(ctx->write_log.data(), core::kWriteLogSize, config, kConfigString);
@@ -108,20 +188,34 @@ void apply_control_file(PollContext *ctx) {
   char *path = ctx->path.data();
   output::device_path(path, core::kPathSize, ctx->outdir.data(),
                       output::device_label(ctx->table, ctx->idi), "o.txt");
-  // Read and write access, as the file may be rewritten; never created here.
-  // Anything but a regular file (a link, a FIFO, a terminal) counts as absent.
-  int fd = core::open_outdir_file(path, O_RDWR);
-  if (fd < 0) return;
+  core::ControlNote *note = &ctx->control_notes[static_cast<std::size_t>(ctx->idi)];
+  ControlFile file{-1, path, 0, note};
+  file.fd = open_control_file(path, &file.denied);
+  if (file.fd < 0) {
+    note_unreadable(note, path, errno);
+    return;
+  }
+  struct stat st {};
+  if (file.denied == 0 || fstat(file.fd, &st) != 0) {
+    *note = core::ControlNote{};  // writable: nothing stands in for a rewrite
+  } else {
+    note_version(note, st);
+  }
   char *text = ctx->scratch.data();  // missing characters read as NUL
   std::memset(text, 0, kControlMax + 1);
   std::size_t got = 0;
   while (got < kControlMax) {
-    ssize_t n = read(fd, text + got, kControlMax - got);
+    ssize_t n = read(file.fd, text + got, kControlMax - got);
     if (n <= 0) break;
     got += static_cast<std::size_t>(n);
   }
-  apply_control_text(ctx, fd, path, text);
-  close(fd);
+  if (note->stands_for != '\0') {  // read as the rewrite would have left it
+    std::memset(text, 0, kControlMax + 1);
+    text[0] = note->stands_for;
+    text[1] = '\n';
+  }
+  apply_control_text(ctx, file, text);
+  close(file.fd);
 }
 
 void issue_poll(PollContext *ctx) {

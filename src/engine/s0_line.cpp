@@ -3,6 +3,7 @@
 
 #include <cinttypes>
 #include <cstdio>
+#include <cstring>
 
 #include "config/lookup.h"
 #include "core/file_name.h"
@@ -34,9 +35,20 @@ std::int32_t configure_channel(PollContext *ctx, const S0Channel &ch) {
   const char *name = config::extract_field(ctx->config.data(), ch.key, ';', 1, field);
   char *stem = ctx->s0_names[static_cast<std::size_t>(ch.slot)].data();
   core::copy_bounded(stem, kS0NameSize, name[0] != '\0' ? name : ch.key, kS0NameSize - 1);
+  // The other channel's value file: its key when it has no name of its own,
+  // and, for S02, the name S01 has just been given.
+  const char *other = ch.slot == 0 ? "S02" : "S01";
+  const bool clash = std::strcmp(stem, other) == 0 ||
+                     (ch.slot == 1 && std::strcmp(stem, ctx->s0_names[0].data()) == 0);
   if (!core::stays_in_outdir(stem)) {
     std::printf("S0 name \"%s\" of %s refused as a file name, the key is used instead\n", name,
                 ch.key);
+    core::copy_bounded(stem, kS0NameSize, ch.key, kS0NameSize - 1);
+  } else if (clash) {
+    std::printf(
+        "S0 name \"%s\" of %s refused as a file name, it clashes with the files of %s, the key is "
+        "used instead\n",
+        name, ch.key, other);
     core::copy_bounded(stem, kS0NameSize, ch.key, kS0NameSize - 1);
   }
   trace(ctx, "str_ele=%s,\n", name);

@@ -1,5 +1,6 @@
 // Device table: entries from the bus search, the full table, and name resolution.
 #include <string>
+#include <vector>
 
 #include "engine/device_table.h"
 #include "engine_fixture.h"
@@ -69,6 +70,70 @@ TEST_F(DeviceTableTest, NamesThatAreNoFileNamesAreRefused) {
               sensor_id(static_cast<int>(n)));
   }
   EXPECT_STREQ(ctx()->table.idn[0].data(), "Kitchen");
+}
+
+// Two entries must not write one file in turn. Names are resolved from the
+// last entry to the first; a name whose files would be those of an entry
+// named before it, of another entry's id, or of an S0 channel's value file
+// is refused with one line naming both ids, and the entry's id stands instead.
+struct ClashCase {
+  const char *what;
+  std::string config;
+  std::vector<std::string> ids;  // the table, entry 0 first
+  std::string status;            // the lines of the name resolution
+  std::vector<std::string> labels;
+};
+
+std::string clash(const std::string &name, const std::string &id, const std::string &other) {
+  return "name \"" + name + "\" of " + id + " refused as a file name, it clashes with the files of " +
+         other + ", the id is used instead\n";
+}
+
+TEST_F(DeviceTableTest, NamesThatClashAreRefused) {
+  const std::string a = sensor_id(0), b = sensor_id(1), c = sensor_id(2), d = sensor_id(3);
+  const ClashCase cases[] = {
+      {"the same name twice", a + ";Kitchen\n" + b + ";Kitchen\n", {a, b},
+       "idn[1]=Kitchen\n" + clash("Kitchen", a, b), {a, "Kitchen"}},
+      {"bytes from 0x80 end a name", a + ";K\xc3\xbc" "che\n" + b + ";K\xc3\xb6" "che\n", {a, b},
+       "idn[1]=K\n" + clash("K", a, b), {a, "K"}},
+      {"16 characters alike", a + ";Temperature sens1\n" + b + ";Temperature sens2\n", {a, b},
+       "idn[1]=Temperature sens\n" + clash("Temperature sens", a, b), {a, "Temperature sens"}},
+      {"three times", a + ";Kitchen\n" + b + ";Kitchen\n" + c + ";Kitchen\n", {a, b, c},
+       "idn[2]=Kitchen\n" + clash("Kitchen", b, c) + clash("Kitchen", a, c), {a, b, "Kitchen"}},
+      {"another entry's id", b + ";" + a + "\n", {a, b}, clash(a, b, a), {a, b}},
+      {"another entry's id, named later", a + ";" + b + "\n", {a, b}, clash(b, a, b), {a, b}},
+      {"a value file that is a raw file", a + ";Kitchen\n" + b + ";Kitchenv\n" + c + ";Kitcheno\n",
+       {a, b, c}, "idn[2]=Kitcheno\nidn[1]=Kitchenv\n" + clash("Kitchen", a, b),
+       {a, "Kitchenv", "Kitcheno"}},
+      {"one device found twice", a + ";Kitchen\n", {a, a}, "idn[1]=Kitchen\nidn[0]=Kitchen\n",
+       {"Kitchen", "Kitchen"}},
+      {"an S0 channel's id and value file", a + ";Meter\n" + b + ";S02\n" + c + ";Meterv\n",
+       {a, b, c, "S01", "S02", d}, clash("Meterv", c, "S01") + clash("S02", b, "S02") +
+       clash("Meter", a, "S01"), {a, b, c, "S01", "S02", d}},
+      {"different names", a + ";Kitchen\n" + b + ";Kitchen2\n", {a, b},
+       "idn[1]=Kitchen2\nidn[0]=Kitchen\n", {"Kitchen", "Kitchen2"}},
+  };
+  for (const ClashCase &k : cases) {
+    SCOPED_TRACE(k.what);
+    copy_bounded(ctx()->config.data(), kConfigSize, k.config.c_str(), kConfigMax);
+    const int n = static_cast<int>(k.ids.size());
+    fill_table(n, n);
+    for (int i = 0; i < n; ++i) {
+      copy_bounded(ctx()->table.ids[static_cast<std::size_t>(i)].data(), kIdSize,
+                   k.ids[static_cast<std::size_t>(i)].c_str(), kIdMax);
+    }
+    copy_bounded(ctx()->s0_names[0].data(), kS0NameSize, "Meter", kS0NameSize - 1);
+    copy_bounded(ctx()->s0_names[1].data(), kS0NameSize, "S02", kS0NameSize - 1);
+    ctx()->state = STATE_ENUMERATE;
+    take_stdout();
+    resolve_names(ctx());
+    EXPECT_EQ(take_stdout(), k.status);
+    for (int i = 0; i < n; ++i) {
+      EXPECT_EQ(std::string(output::device_label(ctx()->table, i)),
+                k.labels[static_cast<std::size_t>(i)])
+          << i;
+    }
+  }
 }
 
 // The id "err" would make the error log its raw file.

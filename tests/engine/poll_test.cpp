@@ -97,7 +97,8 @@ TEST_F(PollTest, ControlTextShapesTheCommand) {
 }
 
 // Another program may put anything at a control file's name: whatever is not a
-// regular file counts as absent, is neither read nor written, and the poll is bare.
+// regular file counts as absent, is neither read nor written, the poll is
+// bare, and it is said once.
 struct HostileControlCase {
   const char *name;
   int kind;              // 0 FIFO, 1 link to a file outside, 2 directory
@@ -129,10 +130,17 @@ TEST_P(HostileControl, CountsAsAbsent) {
       break;
     default: ASSERT_EQ(mkdir(control.c_str(), 0700), 0); break;
   }
-  fill_table(8, 6);
+  take_stdout();
   alarm(10);  // a read that blocks ends the test instead of hanging it
-  issue_poll(ctx());
+  for (int cycle = 0; cycle < 2; ++cycle) {
+    fill_table(8, 6);
+    issue_poll(ctx());
+  }
   alarm(0);
+  EXPECT_EQ(occurrences(take_stdout(), "control file " + control +
+                                           ": cannot be read (not a regular file), taken as "
+                                           "absent\n"),
+            1);
   EXPECT_EQ(std::string(ctx()->line.data()), "$5\n");
   EXPECT_EQ(ctx()->reset_pending, 0);
   EXPECT_EQ(ctx()->eep, EEP_NONE);
@@ -185,6 +193,169 @@ TEST_F(PollTest, FailedRewriteLeavesTheFileAndIsCounted) {
         ::testing::ExitedWithCode(0), "counted 1");
     EXPECT_EQ(read_out(control), c.text);
   }
+}
+
+// Root may open any file for writing. While one of these lives, the process
+// has the effective uid of "nobody", as the logger has under its own service
+// user, and permissions count; a process that is not root is left as it is.
+class AsServiceUser {
+ public:
+  AsServiceUser() : switched_(geteuid() == 0 && seteuid(kNobody) == 0) {}
+  ~AsServiceUser() {
+    if (switched_ && seteuid(0) != 0) std::abort();  // the rest would run unprivileged
+  }
+  AsServiceUser(const AsServiceUser &) = delete;
+  AsServiceUser &operator=(const AsServiceUser &) = delete;
+
+  // True when permissions can be made to count here.
+  static bool possible() {
+    if (geteuid() != 0) return true;
+    if (seteuid(kNobody) != 0) return false;
+    return seteuid(0) == 0;
+  }
+
+ private:
+  static constexpr uid_t kNobody = 65534;
+  bool switched_;
+};
+
+#define SKIP_UNLESS_PERMISSIONS_COUNT()                                                   \
+  do {                                                                                  \
+    if (!AsServiceUser::possible()) {                                                   \
+      GTEST_SKIP() << "cannot leave root (seteuid failed)";                            \
+    }                                                                                   \
+  } while (0)
+
+// A control file of another user (root's mode 644 file in the logger's
+// directory, or one on a read-only file system) may be read but not
+// rewritten. A switch is applied. A reset request or a configuration string
+// is carried out once, said once, and the file is then read as if rewritten,
+// until it changes. A file that cannot be read at all is said once.
+struct ReadOnlyCase {
+  const char *what;
+  const char *text;
+  mode_t mode;
+  const char *commands[3];  // entry 5 in three cycles
+  int resets;               // cycles that request a bus reset
+  const char *said;         // the one status line after "control file <path>: "
+};
+
+TEST_F(PollTest, ReadOnlyControlFileIsAppliedAndSaidOnce) {
+  SKIP_UNLESS_PERMISSIONS_COUNT();
+  const ReadOnlyCase cases[] = {
+      {"switch on", "1\n", 0444, {"$5;11\n", "$5;11\n", "$5;11\n"}, 0, ""},
+      {"switch off", "0\n", 0444, {"$5;00\n", "$5;00\n", "$5;00\n"}, 0, ""},
+      {"reset", "r\n", 0444, {"$5\n", "$5;00\n", "$5;00\n"}, 1,
+       "cannot be rewritten (Permission denied), taken as \"0\" until it changes"},
+      {"configuration string", "1;05;42\n", 0444, {"$5;1;05;42\n", "$5;11\n", "$5;11\n"}, 0,
+       "cannot be rewritten (Permission denied), taken as \"1\" until it changes"},
+      {"configuration string with reset", "r;05;42\n", 0444, {"$5;r;05;42\n", "$5\n", "$5;00\n"},
+       1, "cannot be rewritten (Permission denied), taken as \"r\" until it changes"},
+      {"unreadable", "1\n", 0, {"$5\n", "$5\n", "$5\n"}, 0,
+       "cannot be read (Permission denied), taken as absent"},
+  };
+  ASSERT_EQ(chmod(out_.path().c_str(), 0755), 0);
+  const std::string control = out_file(sensor_id(5) + "o.txt");
+  for (const ReadOnlyCase &c : cases) {
+    SCOPED_TRACE(c.what);
+    testsupport::prepare_context(ctx(), out_.path(), pty_.slave());
+    std::remove(control.c_str());
+    testsupport::write_file(control, c.text);
+    ASSERT_EQ(chmod(control.c_str(), c.mode), 0);
+    take_stdout();
+    int resets = 0;
+    for (const char *command : c.commands) {
+      ctx()->eep = EEP_NONE;  // what the load step of each cycle leaves
+      ctx()->reset_pending = 0;
+      fill_table(8, 6);
+      {
+        AsServiceUser user;
+        issue_poll(ctx());
+      }
+      EXPECT_EQ(std::string(ctx()->line.data()), command);
+      resets += ctx()->reset_pending;
+    }
+    EXPECT_EQ(resets, c.resets);
+    const std::string out = take_stdout();
+    EXPECT_EQ(occurrences(out, "control file"), c.said[0] != '\0' ? 1 : 0) << out;
+    if (c.said[0] != '\0') {
+      EXPECT_NE(out.find("control file " + control + ": " + c.said + "\n"), std::string::npos)
+          << out;
+    }
+    EXPECT_EQ(testsupport::read_file(control), c.text);
+  }
+}
+
+// The note of a read-only file belongs to its version: a new text is carried
+// out (and said) again, and a file that has become writable is rewritten.
+TEST_F(PollTest, ReadOnlyControlFileIsReadAfreshWhenItChanges) {
+  SKIP_UNLESS_PERMISSIONS_COUNT();
+  ASSERT_EQ(chmod(out_.path().c_str(), 0755), 0);
+  const std::string control = out_file(sensor_id(5) + "o.txt");
+  const struct {
+    const char *text;
+    mode_t mode;
+    const char *command;
+    int said;
+  } steps[] = {
+      {"1;05;42\n", 0444, "$5;1;05;42\n", 1},
+      {nullptr, 0, "$5;11\n", 0},               // unchanged
+      {"0;05;43\n", 0444, "$5;0;05;43\n", 1},  // another text
+      {nullptr, 0, "$5;00\n", 0},
+      {nullptr, 0666, "$5;0;05;43\n", 0},  // writable now: sent and rewritten
+      {nullptr, 0, "$5;00\n", 0},
+  };
+  for (const auto &step : steps) {
+    SCOPED_TRACE(step.command);
+    if (step.text != nullptr) testsupport::write_file(control, step.text);
+    if (step.mode != 0) {
+      ASSERT_EQ(chmod(control.c_str(), step.mode), 0);
+    }
+    ctx()->eep = EEP_NONE;
+    fill_table(8, 6);
+    take_stdout();
+    {
+      AsServiceUser user;
+      issue_poll(ctx());
+    }
+    EXPECT_EQ(std::string(ctx()->line.data()), step.command);
+    EXPECT_EQ(occurrences(take_stdout(), "cannot be rewritten"), step.said);
+  }
+  EXPECT_EQ(testsupport::read_file(control), "0\n");
+}
+
+// Whole cycles as the service user: the configuration string in root's
+// file reaches the bus once, and each file's status line comes once.
+TEST_F(PollTest, ReadOnlyControlFilesOverWholeCycles) {
+  SKIP_UNLESS_PERMISSIONS_COUNT();
+  set_config(sensor_id(1) + ";Kitchen\n");
+  ASSERT_EQ(chmod(work_.path().c_str(), 0755), 0);
+  ASSERT_EQ(chmod(work_.file("kelvinlog-config.txt").c_str(), 0666), 0);
+  ASSERT_EQ(chmod(out_.path().c_str(), 0777), 0);
+  const std::string kitchen = out_file("Kitcheno.txt");
+  const std::string other = out_file(sensor_id(2) + "o.txt");
+  testsupport::write_file(kitchen, "1;05;42\n");
+  testsupport::write_file(other, "1\n");
+  ASSERT_EQ(chmod(kitchen.c_str(), 0644), 0);
+  ASSERT_EQ(chmod(other.c_str(), 0600), 0);
+  std::string out;
+  {
+    AsServiceUser user;
+    for (int i = 0; i < 4; ++i) {
+      run_cycle({sensor_id(0), sensor_id(1), sensor_id(2)});
+      out += take_stdout();
+      if (HasFatalFailure()) break;
+    }
+  }
+  // One poll carries the string: its echo and its "blingo" line.
+  EXPECT_EQ(occurrences(out, "o$1;1;05;42\n"), 2);
+  EXPECT_EQ(occurrences(out, " blingo\n"), 1);
+  EXPECT_EQ(occurrences(out, "o$1;11\n"), 3);  // the later cycles poll with the switch
+  EXPECT_EQ(occurrences(out, "control file " + kitchen + ": cannot be rewritten"), 1);
+  EXPECT_EQ(occurrences(out, "control file " + other + ": cannot be read"), 1);
+  EXPECT_EQ(occurrences(out, "control file"), 2);
+  EXPECT_EQ(occurrences(read_out("Kitchene.txt"), "1;05;42"), 1);
+  EXPECT_EQ(testsupport::read_file(kitchen), "1;05;42\n");
 }
 
 TEST_F(PollTest, AfterAConfigurationWriteTheSameEntryIsPolledWithItsSwitch) {

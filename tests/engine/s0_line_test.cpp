@@ -156,8 +156,9 @@ TEST_F(S0Line, MissingThirdFieldLeavesTheS02FileUntouched) {
 }
 
 // A name is a file-name stem in the output directory: one with a '/' would
-// reach into another directory, so the key stands instead; the rate still counts.
-TEST_F(S0Line, NameWithASlashFallsBackToTheKey) {
+// reach into another directory, and one that is the other channel's stem
+// would make both write one file, so the key stands instead; the rate still counts.
+TEST_F(S0Line, NameWithASlashOrTheOtherChannelsFileFallsBackToTheKey) {
   const struct {
     const char *config;
     const char *status;  // printed for this S0 line
@@ -172,6 +173,23 @@ TEST_F(S0Line, NameWithASlashFallsBackToTheKey) {
        "S0 name \"/\" of S01 refused as a file name, the key is used instead\n", "S01", "Attic"},
       // The slash lies beyond the 19 characters kept.
       {"S01;ABCDEFGHIJKLMNOPQRS/up;800\nS02;;500\n", "", "ABCDEFGHIJKLMNOPQRS", "S02"},
+      {"S01;Garage;800\nS02;Garage;500\n",
+       "S0 name \"Garage\" of S02 refused as a file name, it clashes with the files of S01, the "
+       "key is used instead\n",
+       "Garage", "S02"},
+      {"S02;;500\nS01;S02;800\n",  // S02's line first, where its key is looked for
+       "S0 name \"S02\" of S01 refused as a file name, it clashes with the files of S02, the key "
+       "is used instead\n",
+       "S01", "S02"},
+      {"S01;;800\nS02;S01;500\n",
+       "S0 name \"S01\" of S02 refused as a file name, it clashes with the files of S01, the key "
+       "is used instead\n",
+       "S01", "S02"},
+      // Cut to 19 characters, both names are one.
+      {"S01;ABCDEFGHIJKLMNOPQRS1;800\nS02;ABCDEFGHIJKLMNOPQRS2;500\n",
+       "S0 name \"ABCDEFGHIJKLMNOPQRS2\" of S02 refused as a file name, it clashes with the "
+       "files of S01, the key is used instead\n",
+       "ABCDEFGHIJKLMNOPQRS", "S02"},
   };
   // The output directory lies one below the test's own, which catches a "../".
   const std::string outdir = dir.file("out");
