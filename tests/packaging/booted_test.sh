@@ -286,7 +286,9 @@ echo "replugged -> READY: $(( ($(date +%s%N) - t0) / 1000000 )) ms"
 step "logrotate -f through logrotate.service"
 inside sed -i 's|^KELVINLOG_OPTIONS=.*|KELVINLOG_OPTIONS=d|' /etc/default/kelvinlog
 inside systemctl restart kelvinlog
-wait_for 30 "debug.txt" inside test -s /var/log/kelvinlog/debug.txt
+# debug.txt is written in the unit's working directory, wherever that is.
+wd=$(inside systemctl show -P WorkingDirectory kelvinlog)
+wait_for 30 "debug.txt" inside test -s "$wd/debug.txt"
 wait_for 60 "err.txt (a bad checksum)" inside test -s /var/lib/kelvinlog/err.txt
 # A runtime drop-in (/run is the container's own tmpfs) adds -f.
 inside mkdir -p /run/systemd/system/logrotate.service.d
@@ -294,11 +296,12 @@ inside sh -c "printf '[Service]\nExecStart=\nExecStart=/usr/sbin/logrotate -f /e
   >/run/systemd/system/logrotate.service.d/force.conf"
 inside systemctl daemon-reload
 inside systemctl start logrotate.service || fail "logrotate.service failed"
-inside test -s /var/log/kelvinlog/debug.txt.1.gz || fail "debug.txt not rotated"
+inside test -s "$wd/debug.txt.1.gz" || fail "debug.txt not rotated"
 inside test -s /var/lib/kelvinlog/err.txt.1.gz || fail "err.txt not rotated"
-wait_for 20 "debug.txt written anew" inside test -s /var/log/kelvinlog/debug.txt
+wait_for 20 "debug.txt written anew" inside test -s "$wd/debug.txt"
 active kelvinlog || fail "the logger ended after the rotation"
 system_running "after logrotate"
+[ "$wd" = /var/log/kelvinlog ] || fail "working directory $wd"
 inside rm -r /run/systemd/system/logrotate.service.d
 inside sed -i 's|^KELVINLOG_OPTIONS=.*|KELVINLOG_OPTIONS=q|' /etc/default/kelvinlog
 inside systemctl daemon-reload
