@@ -70,7 +70,10 @@ leader=
 cleanup() {
   if [ -n "$nspawn_pid" ] && kill -0 "$nspawn_pid" 2>/dev/null; then
     [ -n "$leader" ] && nsenter -t "$leader" -a systemctl poweroff --no-block >/dev/null 2>&1 || true
+    local down=$(date +%s)
     for _ in $(seq 150); do kill -0 "$nspawn_pid" 2>/dev/null || break; sleep 0.2; done
+    down=$(( $(date +%s) - down ))
+    [ "$down" -lt 10 ] || { echo "the container took $down s to power off:"; tail -n 15 "$work/console.log"; } >&2
     # Not down within 30 s: end it, at last with SIGKILL for the container's
     # init as well.
     kill "$nspawn_pid" 2>/dev/null || true
