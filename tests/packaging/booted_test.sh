@@ -98,7 +98,9 @@ mkdir -p "$root/etc/systemd/system"
 step "boot the container"
 machine=kelvinlog-booted-$$
 # --register=no --keep-unit: no machined or host bus needed. CAP_BPF and the
-# bpf system call let the container's systemd enforce DevicePolicy=.
+# bpf system call let the container's systemd enforce DevicePolicy=, which it
+# does with BPF on the unified cgroup hierarchy only: that one for the
+# container, also on a host with the hybrid one.
 SYSTEMD_NSPAWN_UNIFIED_HIERARCHY=1 systemd-nspawn --quiet --directory="$root" --boot --private-network --register=no --keep-unit \
   --machine="$machine" --capability=CAP_BPF --system-call-filter=bpf --console=read-only \
   </dev/null >"$work/console.log" 2>&1 &
@@ -156,7 +158,7 @@ mark boot
 step "install $(basename "$deb")"
 inside dpkg -i "/root/$(basename "$deb")" >/dev/null || fail "dpkg -i kelvinlog"
 inside getent passwd kelvinlog >/dev/null || fail "no user kelvinlog"
-inside id -nG kelvinlog | grep -qw dialout || fail "kelvinlog is not inside dialout"
+inside id -nG kelvinlog | grep -qw dialout || fail "kelvinlog is not in dialout"
 wait_for 10 "skip line" saw boot 'unmet condition check (ConditionPathExists=/dev/ttyUSB0)'
 active kelvinlog.path || fail "kelvinlog.path is not active after the install"
 ! active kelvinlog || fail "the logger runs without its device"
