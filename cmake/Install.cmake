@@ -2,9 +2,10 @@
 # Debian package (debian/rules installs into debian/tmp with the prefix /usr
 # and takes every file from there).
 #
-# Installed: the logger, its manual page, the systemd unit, the sysusers.d and
-# tmpfiles.d entries that make its user and directories, its settings in
-# <sysconfdir>/default/kelvinlog, the example configuration, the logrotate
+# Installed: the logger, its manual page, the systemd units (the service, and
+# the path unit and its generator that start it when the adapter appears),
+# the sysusers.d and tmpfiles.d entries that make its user and directories,
+# its settings in <sysconfdir>/default/kelvinlog, the example configuration, the logrotate
 # entry, and in the documentation directory an example udev rule and the
 # recipes of contrib/. With the bridge built: the bridge, its manual page, its
 # unit, the sysusers.d entry of its user and its settings in
@@ -37,6 +38,8 @@ set(KELVINLOG_SYSUSERSDIR "lib/sysusers.d"
     CACHE STRING "Directory of the installed sysusers.d entry (relative to the prefix, or absolute)")
 set(KELVINLOG_TMPFILESDIR "lib/tmpfiles.d"
     CACHE STRING "Directory of the installed tmpfiles.d entry (relative to the prefix, or absolute)")
+set(KELVINLOG_SYSTEMD_GENERATORDIR "lib/systemd/system-generators"
+    CACHE STRING "Directory of the installed systemd generator (relative to the prefix, or absolute)")
 
 # Files that name install paths: the build tree's copies (for the configured
 # prefix, read by the tests), and the ones `cmake --install` configures for
@@ -45,7 +48,8 @@ set(KELVINLOG_TMPFILESDIR "lib/tmpfiles.d"
 set(KELVINLOG_CONFIGURED_DIR ${PROJECT_BINARY_DIR}/packaging)
 set(KELVINLOG_INSTALLED_DIR ${KELVINLOG_CONFIGURED_DIR}/installed)
 set(kelvinlog_dirs "${CMAKE_INSTALL_BINDIR}" "${CMAKE_INSTALL_SYSCONFDIR}" "${CMAKE_INSTALL_DOCDIR}")
-set(kelvinlog_templates kelvinlog.service kelvinlog.tmpfiles kelvinlog.logrotate kelvinlog.default)
+set(kelvinlog_templates kelvinlog.service kelvinlog.tmpfiles kelvinlog.logrotate kelvinlog.default
+                        kelvinlog-generator)
 kelvinlog_configure_for_prefix("${CMAKE_INSTALL_PREFIX}" "${CMAKE_INSTALL_PREFIX}" ${KELVINLOG_PACKAGING_DIR}
                                ${KELVINLOG_CONFIGURED_DIR} ${kelvinlog_dirs} ${kelvinlog_templates})
 configure_file(${KELVINLOG_PACKAGING_DIR}/kelvinlog.1 ${PROJECT_BINARY_DIR}/kelvinlog.1 COPYONLY)
@@ -60,17 +64,21 @@ function(kelvinlog_install_configured component)
       \"${CMAKE_INSTALL_SYSCONFDIR}\" \"${CMAKE_INSTALL_DOCDIR}\" ${templates})" COMPONENT ${component})
 endfunction()
 
-# Installs <source> as <dir>/<name>, mode 644, in <component>; <dir> is
-# relative to the prefix or absolute (see kelvinlog_full_dir). With KEEP a
-# file already there is left as it is: files below <sysconfdir> belong to the
-# operator once they exist (the package build installs into an empty tree,
-# and dpkg keeps them as conffiles). file(INSTALL) puts DESTDIR in front of
-# the destination itself.
+# Installs <source> as <dir>/<name>, mode 644 (755 with PROGRAM), in
+# <component>; <dir> is relative to the prefix or absolute (see
+# kelvinlog_full_dir). With KEEP a file already there is left as it is: files
+# below <sysconfdir> belong to the operator once they exist (the package build
+# installs into an empty tree, and dpkg keeps them as conffiles).
+# file(INSTALL) puts DESTDIR in front of the destination itself.
 function(kelvinlog_install_file source dir name component)
   set(keep 0)
+  set(permissions OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
   if(ARGV4 STREQUAL "KEEP")
     set(keep 1)
+  elseif(ARGV4 STREQUAL "PROGRAM")
+    list(APPEND permissions OWNER_EXECUTE GROUP_EXECUTE WORLD_EXECUTE)
   endif()
+  list(JOIN permissions " " permissions)
   install(CODE "
     include(\"${CMAKE_CURRENT_FUNCTION_LIST_DIR}/InstallPaths.cmake\")
     kelvinlog_full_dir(kelvinlog_dir \"\${CMAKE_INSTALL_PREFIX}\" \"${CMAKE_INSTALL_PREFIX}\" \"${dir}\")
@@ -78,7 +86,7 @@ function(kelvinlog_install_file source dir name component)
       message(STATUS \"Kept as it is: \$ENV{DESTDIR}\${kelvinlog_dir}/${name}\")
     else()
       file(INSTALL \"${source}\" DESTINATION \"\${kelvinlog_dir}\" RENAME \"${name}\"
-           PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
+           PERMISSIONS ${permissions})
     endif()" COMPONENT ${component})
 endfunction()
 
@@ -89,6 +97,11 @@ install(FILES ${KELVINLOG_PACKAGING_DIR}/kelvinlog.1 DESTINATION ${CMAKE_INSTALL
         COMPONENT kelvinlog)
 kelvinlog_install_file(${KELVINLOG_INSTALLED_DIR}/kelvinlog.service ${KELVINLOG_SYSTEMD_UNITDIR}
                        kelvinlog.service kelvinlog)
+kelvinlog_install_file(${KELVINLOG_PACKAGING_DIR}/kelvinlog.path ${KELVINLOG_SYSTEMD_UNITDIR}
+                       kelvinlog.path kelvinlog)
+# kelvinlog.path learns the device from the settings through the generator.
+kelvinlog_install_file(${KELVINLOG_INSTALLED_DIR}/kelvinlog-generator ${KELVINLOG_SYSTEMD_GENERATORDIR}
+                       kelvinlog-generator kelvinlog PROGRAM)
 kelvinlog_install_file(${KELVINLOG_PACKAGING_DIR}/kelvinlog.sysusers ${KELVINLOG_SYSUSERSDIR}
                        kelvinlog.conf kelvinlog)
 kelvinlog_install_file(${KELVINLOG_INSTALLED_DIR}/kelvinlog.tmpfiles ${KELVINLOG_TMPFILESDIR}

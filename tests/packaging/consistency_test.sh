@@ -29,9 +29,19 @@ grep -qx 'Type=notify' "$unit" || fail "not Type=notify"
 # The default settings give letters only.
 grep -qxE 'KELVINLOG_OPTIONS=[a-z]*' "$conf/kelvinlog.default" || fail "KELVINLOG_OPTIONS is not letters only"
 
-# Logs are rotated by name: a glob would catch value and raw files too.
+# Logs are rotated by name: a glob would catch value and raw files too. No
+# log lies below /etc, which Debian's logrotate.service may not write; the
+# debug log is in the service's working directory.
 rot=$conf/kelvinlog.logrotate
-grep -qE '^/var/lib/kelvinlog/err\.txt [^ ]*/kelvinlog/debug\.txt \{$' "$rot" || fail "logrotate paths"
+grep -qE '^/var/lib/kelvinlog/err\.txt /var/log/kelvinlog/debug\.txt \{$' "$rot" || fail "logrotate paths"
+grep -qx 'WorkingDirectory=/var/log/kelvinlog' "$unit" || fail "the working directory is not /var/log/kelvinlog"
+grep -qx 'LogsDirectory=kelvinlog' "$unit" || fail "the working directory is not the unit's LogsDirectory"
+grep -qx 'L+ /var/log/kelvinlog/kelvinlog-config.txt - - - - [^ ]*/kelvinlog/kelvinlog-config.txt' \
+  "$conf/kelvinlog.tmpfiles" || fail "no link to the configuration in the working directory"
+# The path unit's default device is the settings' default.
+[ "$(sed -n 's/^PathExists=//p' "$src/packaging/kelvinlog.path")" = \
+  "$(sed -n 's/^KELVINLOG_DEVICE=//p' "$conf/kelvinlog.default")" ] || fail "kelvinlog.path watches another default device"
+grep -qx 'Also=kelvinlog.path' "$unit" || fail "enabling the service does not enable kelvinlog.path"
 ! grep -v '^#' "$rot" | grep -q '[*?[]' || fail "a glob in the logrotate entry"
 
 # The udev rule is an example only: it is installed as documentation.
