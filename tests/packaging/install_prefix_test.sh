@@ -55,8 +55,14 @@ for f in bin/kelvinlog etc/default/kelvinlog etc/kelvinlog/kelvinlog-config.txt 
 done
 unit=$prefix/lib/systemd/system/kelvinlog.service
 grep -q "^ExecStart=$prefix/bin/kelvinlog " "$unit" || fail "the unit's ExecStart does not name the prefix"
-grep -qx "EnvironmentFile=$prefix/etc/default/kelvinlog" "$unit" || fail "the unit's settings file"
-grep -qx "WorkingDirectory=$prefix/etc/kelvinlog" "$unit" || fail "the unit's working directory"
+grep -qx "EnvironmentFile=-$prefix/etc/default/kelvinlog" "$unit" || fail "the unit's settings file"
+# The working directory is the service's own below /var/log (LogsDirectory=,
+# any prefix); its link to the configuration names the prefix's.
+grep -q " /var/log/kelvinlog/kelvinlog-config.txt .* $prefix/etc/kelvinlog/kelvinlog-config.txt\$" \
+  "$prefix/lib/tmpfiles.d/kelvinlog.conf" || fail "the working directory's link to the configuration"
+[ -x "$prefix/lib/systemd/system-generators/kelvinlog-generator" ] || fail "the generator"
+grep -q "$prefix/etc/default/kelvinlog" "$prefix/lib/systemd/system-generators/kelvinlog-generator" ||
+  fail "the generator reads another settings file"
 grep -q "$prefix/share/doc/kelvinlog/examples/60-kelvinlog-adapter.rules" "$prefix/etc/default/kelvinlog" ||
   fail "the settings file names another documentation directory"
 grep -q "^d $prefix/etc/kelvinlog " "$prefix/lib/tmpfiles.d/kelvinlog.conf" || fail "the tmpfiles.d entry"
