@@ -12,6 +12,9 @@
 # packages of the chosen groups instead. --group ci adds what CI needs beyond
 # the tests (.ci/run). KELVINLOG_JOBS sets the parallel jobs (default: nproc).
 set -euo pipefail
+# A match looked for in a pipe: grep -q would quit at the first match, and
+# under pipefail the writer's SIGPIPE would then fail the pipeline.
+has() { grep "$@" >/dev/null; }
 
 # --- the packages -------------------------------------------------------------
 # This is the one list: README.md's test command and .ci/run both use it.
@@ -90,7 +93,7 @@ if [ ${#missing[@]} -gt 0 ]; then
   for p in "${missing[@]}"; do
     if [[ $p == *:* ]]; then
       a=${p##*:}
-      if [ "$a" != "$native" ] && ! dpkg --print-foreign-architectures | grep -qx "$a" &&
+      if [ "$a" != "$native" ] && ! dpkg --print-foreign-architectures | has -x "$a" &&
          [[ " ${archs[*]} " != *" $a "* ]]; then archs+=("$a"); fi
     fi
   done

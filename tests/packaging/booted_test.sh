@@ -14,6 +14,9 @@
 # systemd-nspawn, it does not boot) the test says why and is skipped (77),
 # but fails under CI=true. About a minute with a cached root.
 set -euo pipefail
+# A match looked for in a pipe: grep -q would quit at the first match, and
+# under pipefail the writer's SIGPIPE would then fail the pipeline.
+has() { grep "$@" >/dev/null; }
 src=$1 dist=$2 sim=$3
 start_time=$(date +%s)
 
@@ -151,14 +154,14 @@ active() { [ "$(inside systemctl is-active "$1")" = active ]; }
 declare -A cursor
 mark() { cursor[$1]=$(inside journalctl -n 1 --show-cursor --no-pager | sed -n 's/^-- cursor: //p'); }
 since() { local c=${cursor[$1]}; shift; journal --after-cursor="$c" "$@"; }
-saw() { since "$1" | grep -q -- "$2"; }
+saw() { since "$1" | has -- "$2"; }
 mark boot
 
 # --- install: the default device is absent ---------------------------------------
 step "install $(basename "$deb")"
 inside dpkg -i "/root/$(basename "$deb")" >/dev/null || fail "dpkg -i kelvinlog"
 inside getent passwd kelvinlog >/dev/null || fail "no user kelvinlog"
-inside id -nG kelvinlog | grep -qw dialout || fail "kelvinlog is not in dialout"
+inside id -nG kelvinlog | has -w dialout || fail "kelvinlog is not in dialout"
 wait_for 10 "skip line" saw boot 'unmet condition check (ConditionPathExists=/dev/ttyUSB0)'
 active kelvinlog.path || fail "kelvinlog.path is not active after the install"
 ! active kelvinlog || fail "the logger runs without its device"
@@ -214,8 +217,8 @@ inside mknod /dev/ttyS3 c 4 67
 open_uart() { inside systemd-run --quiet --wait --pipe --collect -p DevicePolicy=closed -p "$1" sh -c 'exec 3<>/dev/ttyS3' 2>&1 || true; }
 uart_line=$(inside sed -n 's/^DeviceAllow=\(char-ttyS rw\)$/\1/p' /lib/systemd/system/kelvinlog.service)
 [ -n "$uart_line" ] || fail "the unit does not admit char-ttyS"
-open_uart 'DeviceAllow=char-ttyUSB rw' | grep -q 'Operation not permitted' || fail "DevicePolicy= is not enforced in the container"
-! open_uart "DeviceAllow=$uart_line" | grep -q 'Operation not permitted' || fail "char-ttyS does not admit ttyS3"
+open_uart 'DeviceAllow=char-ttyUSB rw' | has 'Operation not permitted' || fail "DevicePolicy= is not enforced in the container"
+! open_uart "DeviceAllow=$uart_line" | has 'Operation not permitted' || fail "char-ttyS does not admit ttyS3"
 inside rm /dev/ttyS3
 
 absent_lines=$(since absent -u kelvinlog -u kelvinlog.path)
@@ -230,7 +233,7 @@ t1=$(date +%s%N)
 ready_ms=$(( (t1 - t0) / 1000000 ))
 echo "device appeared -> READY (active): $ready_ms ms"
 [ "$ready_ms" -le 10000 ] || fail "READY $ready_ms ms after the device appeared"
-status_shown() { inside systemctl show -P StatusText kelvinlog | grep -qE '^cycle [0-9]+: 7 devices, [0-9]+ answers'; }
+status_shown() { inside systemctl show -P StatusText kelvinlog | has -E '^cycle [0-9]+: 7 devices, [0-9]+ answers'; }
 wait_for 30 "STATUS line" status_shown
 inside systemctl status kelvinlog --no-pager | grep -E '^ +Status: "cycle [0-9]+: 7 devices' ||
   fail "systemctl status shows no STATUS line"

@@ -3,6 +3,9 @@
 #
 #   consistency_test.sh SOURCE_DIR PROJECT_VERSION CONFIGURED_DIR [LOGGER]
 set -euo pipefail
+# A match looked for in a pipe: grep -q would quit at the first match, and
+# under pipefail the writer's SIGPIPE would then fail the pipeline.
+has() { grep "$@" >/dev/null; }
 src=$1 version=$2 conf=$3 logger=${4:-}
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
@@ -42,7 +45,7 @@ grep -qx 'L+ /var/log/kelvinlog/kelvinlog-config.txt - - - - [^ ]*/kelvinlog/kel
 [ "$(sed -n 's/^PathExists=//p' "$src/packaging/kelvinlog.path")" = \
   "$(sed -n 's/^KELVINLOG_DEVICE=//p' "$conf/kelvinlog.default")" ] || fail "kelvinlog.path watches another default device"
 grep -qx 'Also=kelvinlog.path' "$unit" || fail "enabling the service does not enable kelvinlog.path"
-! grep -v '^#' "$rot" | grep -q '[*?[]' || fail "a glob in the logrotate entry"
+! grep -v '^#' "$rot" | has '[*?[]' || fail "a glob in the logrotate entry"
 
 # The udev rule is an example only: it is installed as documentation.
 rule=$src/packaging/60-kelvinlog-adapter.rules
@@ -57,12 +60,12 @@ grep -q "^\.TH KELVINLOG-BRIDGE 1 [^ ]* \"kelvinlog $version\"" "$src/packaging/
 # shapes, the logger's group and directories); the logger needs nothing of
 # the bridge.
 stanza() { awk -v p="$1" '/^Package: / { on = ($2 == p) } on' "$src/debian/control"; }
-stanza kelvinlog-bridge | grep -qE '^Depends:.*kelvinlog \(= \$\{binary:Version\}\)' ||
+stanza kelvinlog-bridge | has -E '^Depends:.*kelvinlog \(= \$\{binary:Version\}\)' ||
   fail "kelvinlog-bridge does not depend on the logger of the same version"
-! stanza kelvinlog | grep -qiE 'mosquitto|json' || fail "the logger's package names the bridge's dependencies"
+! stanza kelvinlog | has -iE 'mosquitto|json' || fail "the logger's package names the bridge's dependencies"
 # The package's library dependencies come from the binary (dh_shlibdeps).
 if [ -n "$logger" ]; then
-  ! readelf -d "$logger" | grep NEEDED | grep -q mosquitto || fail "the logger is linked with libmosquitto"
+  ! readelf -d "$logger" | grep NEEDED | has mosquitto || fail "the logger is linked with libmosquitto"
 fi
 
 # Users and groups: the unit's user is the one sysusers.d makes, with the
@@ -111,7 +114,7 @@ if [ -f "$bunit" ]; then
   [ "$state" = "$home" ] || fail "state directory $state, home $home"
   ! grep -q "^ReadWritePaths=.*$outdir" "$bunit" || fail "the output directory is writable by default"
   for f in "$src/packaging/kelvinlog-bridge.default" "$src/packaging/kelvinlog-bridge.1" "$bunit"; do
-    sed 's/\\-/-/g' "$f" | grep -qE -- "--prom-file $state/[a-z]+\.prom" || fail "$(basename "$f"): no textfile example in $state"
+    sed 's/\\-/-/g' "$f" | has -E -- "--prom-file $state/[a-z]+\.prom" || fail "$(basename "$f"): no textfile example in $state"
   done
   # node_exporter reads the textfile as its own user: files stay world-readable.
   umask=$(key UMask)
