@@ -170,7 +170,7 @@ TEST_F(BridgeStateTest, FilesFoundAtStartKeepTheirAgeFromTheFileTime) {
 TEST_F(BridgeStateTest, AConnectPublishesTheWholeStateAgain) {
   opt.ha_discovery = true;
   opt.allow_control = true;
-  write_file(dir.file("out/Metero.txt"), "1\n");
+  write_file(dir.file("out/Metero.txt"), "1");  // on, also without a line end
   start();
   sink.up = false;
   put("Meterv.txt", kCounterFile, 0);
