@@ -4,10 +4,10 @@
 // 100000 bytes are used, as the logger reads them).
 //   byte 0: label length (0-23, cut at the input's end; the label ends at a NUL).
 // Every device line found holds a ROM id and a usable label of at most 19
-// characters; the S0 names stay in the output directory. Any label (the input's,
-// each device line's, each S0 name's) resolves to a kind that fits its id
-// and model, and a label that resolves to a device is where that device is
-// placed: resolve, then place, gives the label back.
+// characters; the S0 names stay in the output directory and never name one
+// file. Any label (the input's, each device line's, each S0 name's) resolves
+// to a kind that fits its id and model, and a label that resolves to a device
+// is where that device is placed: resolve, then place, gives the label back.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -145,6 +145,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     const std::size_t len = terminated(name, "S0 name");
     if (len == 0 || !core::stays_in_outdir(name.data())) fail("S0 name unusable", name.data());
     check_label(name.data());
+  }
+  // Two inputs never share a value file.
+  if (std::strcmp(g_model.s0_names[0].data(), g_model.s0_names[1].data()) == 0 ||
+      std::strcmp(g_model.s0_names[0].data(), "S02") == 0 || std::strcmp(g_model.s0_names[1].data(), "S01") == 0) {
+    fail("S0 inputs share a value file", g_model.s0_names[0].data());
   }
   check_label(label.c_str());
   return 0;
