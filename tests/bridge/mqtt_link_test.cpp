@@ -1,4 +1,4 @@
-// The broker link against a stand-in broker on the loopback, on a clock the test moves: back-off.
+// The broker link against a stand-in broker on the loopback, on a clock the test moves: back-off, keepalive.
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <mosquitto.h>
@@ -130,6 +130,8 @@ TEST_F(MqttLinkTest, ALaterBrokerRestartIsRetriedFromTheShortestBackOff) {
   ASSERT_TRUE(broker.listen());
   ASSERT_TRUE(run_until([&] { return link.connected(); }));
   EXPECT_EQ(listener.connects, 1);
+  // Its ping must leave well before the broker's limit of 1.5 keepalives.
+  EXPECT_LE(link.service(now) - now.mono, opt.keepalive * 1000 / 2);
   // The broker restarts: the first retry comes after the shortest wait.
   waits.clear();
   broker.drop();
