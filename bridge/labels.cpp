@@ -123,13 +123,18 @@ void config_set_text(ConfigModel &m, const char *text, std::size_t len) {
   m.length = len;
   find_device_lines(m);
   for (int ch = 0; ch < 2; ++ch) find_s0_name(m.text.data(), ch, m.s0_names[static_cast<std::size_t>(ch)]);
+  // A name that is the other input's file keeps the key, as the logger
+  // decides it: S01 named "S02", and S02 named "S01" or as S01 is.
+  if (std::strcmp(m.s0_names[0].data(), kS0Keys[1]) == 0) copy_text(m.s0_names[0], kS0Keys[0], kLabelMax);
+  if (std::strcmp(m.s0_names[1].data(), kS0Keys[0]) == 0 ||
+      std::strcmp(m.s0_names[1].data(), m.s0_names[0].data()) == 0) {
+    copy_text(m.s0_names[1], kS0Keys[1], kLabelMax);
+  }
 }
 
 Resolution resolve_label(const ConfigModel &m, const char *label, LabelInfo &info) {
   info = LabelInfo{};
-  // The logger writes S01's file first and S02's second: with one name for
-  // both, the file holds S02's value.
-  for (int ch = 1; ch >= 0; --ch) {
+  for (int ch = 0; ch < 2; ++ch) {
     if (std::strcmp(m.s0_names[static_cast<std::size_t>(ch)].data(), label) == 0) {
       info.kind = LabelKind::kS0;
       copy_text(info.id, kS0Keys[ch], kIdMax);

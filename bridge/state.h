@@ -4,6 +4,10 @@
 // Driven by the event loop (files closed or moved into the output directory,
 // the configuration rewritten, messages and connects of the MQTT link, the
 // timer) with the current time passed in, so tests run it without waiting.
+// Its rooms: state.cpp (the label table), state_files.cpp (reading value and
+// control files), state_publish.cpp (publishing, switch commands),
+// state_prom.cpp (staleness, the textfile), retained.cpp (renames and what
+// the broker retains).
 #pragma once
 
 #include <time.h>

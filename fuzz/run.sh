@@ -4,7 +4,8 @@
 # finds a crash, a leak or a broken property; the inputs that did it are kept in
 # fuzz/corpus-work/artifacts/<target>/.
 #
-# Usage: fuzz/run.sh SECONDS [TARGET...]     (targets: line lookup control frame)
+# Usage: fuzz/run.sh SECONDS [TARGET...]
+#   logger targets: line lookup control frame; bridge targets: values switch labels textfile
 set -u
 
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
@@ -19,14 +20,18 @@ if ! [[ "$seconds" =~ ^[0-9]+$ ]] || [ "$seconds" -lt 1 ]; then
 fi
 shift
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(line lookup control frame)
+[ ${#targets[@]} -gt 0 ] || targets=(line lookup control frame values switch labels textfile)
 
 # Longest input each target takes: flag byte + 300 adapter bytes; header + key
 # + 100000 bytes of text; header + 64-byte control file; header + 255-byte line.
-declare -A max_len=([line]=301 [lookup]=100027 [control]=66 [frame]=257)
+# Bridge: header + value file a little over its limit; header, prefix, payload
+# and topic; header + label + configuration text; header, label, value file.
+declare -A max_len=([line]=301 [lookup]=100027 [control]=66 [frame]=257
+                    [values]=131 [switch]=600 [labels]=100088 [textfile]=256)
 # The short inputs may use their whole length at once; the configuration text
 # grows step by step (libFuzzer's length control) so that short texts come first.
-declare -A extra=([line]=-len_control=0 [lookup]= [control]=-len_control=0 [frame]=-len_control=0)
+declare -A extra=([line]=-len_control=0 [lookup]= [control]=-len_control=0 [frame]=-len_control=0
+                  [values]=-len_control=0 [switch]=-len_control=0 [labels]= [textfile]=-len_control=0)
 
 command -v clang++ >/dev/null || { echo "$0: clang++ is needed: apt-get install clang libclang-rt-14-dev" >&2; exit 1; }
 CC=clang CXX=clang++ cmake -S "$here" -B "$build" -G Ninja >/dev/null || exit 1

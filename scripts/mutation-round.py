@@ -1,12 +1,16 @@
 #!/usr/bin/env python3
-"""Plant single-line faults in src/ one at a time and see whether the tests catch them.
+"""Plant single-line faults in src/ or bridge/ one at a time and see whether the tests catch them.
 
 Reads a list of mutations (see tests/mutations/round1.txt for the format), and
-for each one: finds the line by its fragment anywhere under src/ (so a moved
-file is still found), replaces the fragment, rebuilds, runs the tests, and puts
-the file back byte for byte, also on Ctrl-C or an error. A fault that does not
+for each one: finds the line by its fragment anywhere under the tree its file
+names (src/, or bridge/ for a file given as "bridge/..."; so a moved file is
+still found), replaces the fragment, rebuilds, runs the tests, and puts the
+file back byte for byte, also on Ctrl-C or an error. A fault that does not
 build counts as "no-compile", never as caught; a hang counts as caught only
-when a test ran into its ctest timeout.
+when a test ran into its ctest timeout. A fault in the logger is built with
+every target and met by every test; one in the bridge is built with the
+bridge's programs and tests only and met by the bridge's unit tests, then its
+whole-process tests.
 
     scripts/mutation-round.py --build-dir build-mut --list tests/mutations/round1.txt
     scripts/mutation-round.py --build-dir build-mut --list ... --only M03,M17
@@ -23,12 +27,25 @@ import sys
 import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-SRC = os.path.join(ROOT, "src")
 KEYS = ("id", "what", "file", "from", "to")
 # Tests of the real binaries: run after the fast unit tests, which catch most faults.
 SLOW_LABELS = "e2e|contrib|packaging|soak"
+# Per tree: what is built (None: everything) and the test stages, fast first:
+# ctest label arguments, or ["run", <test program in the build directory>].
+TREES = {
+    "src": (None, (["-LE", SLOW_LABELS], ["-L", SLOW_LABELS])),
+    "bridge": (["kelvinlog", "adapter-sim", "kelvinlog-bridge", "test_bridge", "test_bridge_e2e"],
+               (["run", "tests/test_bridge"], ["-L", "^bridge-e2e$"])),
+}
+
+
+def tree_of(entry):
+    """The tree a mutation's file names: bridge/ when it says so, else src/."""
+    return "bridge" if entry["file"].startswith("bridge/") else "src"
 # Whole ctest run of one stage; beyond it the run counts as stalled, not caught.
 STAGE_LIMIT_S = 1200
+# One test program run whole (its tests have no timeouts of their own).
+PROGRAM_LIMIT_S = 300
 
 
 def parse_list(path):
@@ -65,16 +82,17 @@ def parse_list(path):
     return entries
 
 
-def source_files():
-    for top, _, names in os.walk(SRC):
+def source_files(tree):
+    for top, _, names in os.walk(os.path.join(ROOT, tree)):
         for name in sorted(names):
             yield os.path.relpath(os.path.join(top, name), ROOT)
 
 
 def locate(entry):
     """Returns the one file that holds the fragment once, searching the named
-    file or glob first and then the whole of src/; an error text otherwise."""
-    files = list(source_files())
+    file or glob first and then the whole of its tree; an error text otherwise."""
+    tree = tree_of(entry)
+    files = list(source_files(tree))
     glob = entry["file"]
     named = [f for f in files if fnmatch.fnmatch(f, glob) or fnmatch.fnmatch(f, "src/" + glob)]
     for pool in (named, files):
@@ -87,14 +105,37 @@ def locate(entry):
             return hits[0], None
         if len(hits) > 1:
             return None, f"fragment found {len(hits)} times ({', '.join(sorted(set(hits)))})"
-    return None, "fragment not found under src/"
+    return None, f"fragment not found under {tree}/"
 
 
 FAIL_RE = re.compile(r"Test\s+#\d+: (\S+) [ .]*(\*\*\*)?(.*?)\s+[\d.]+ sec")
 
 
+GTEST_FAIL_RE = re.compile(r"^\[  FAILED  \] (\S+)", re.M)
+
+
+def run_program(build_dir, program, log):
+    """Runs one test program whole; returns (passed, first failing test, timed out)."""
+    proc = subprocess.Popen([os.path.join(build_dir, program)], cwd=build_dir, stdout=subprocess.PIPE,
+                            stderr=subprocess.STDOUT, text=True, start_new_session=True)
+    try:
+        out, _ = proc.communicate(timeout=PROGRAM_LIMIT_S)
+    except subprocess.TimeoutExpired:
+        os.killpg(proc.pid, signal.SIGKILL)  # the group of the program started just above
+        out, _ = proc.communicate()
+        log.write(out)
+        return False, "(stage stalled)", None
+    log.write(out)
+    if proc.returncode == 0:
+        return True, None, False
+    m = GTEST_FAIL_RE.search(out)
+    return False, m.group(1) if m else f"({program} exit {proc.returncode})", False
+
+
 def run_stage(build_dir, jobs, label_args, log):
     """Runs one ctest stage; returns (passed, first failing test, timed out)."""
+    if label_args[0] == "run":
+        return run_program(build_dir, label_args[1], log)
     cmd = ["ctest", "--test-dir", build_dir, "-j", str(jobs), "--stop-on-failure", "--output-on-failure",
            "--timeout", "120"] + label_args
     proc = subprocess.Popen(cmd, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True,
@@ -119,9 +160,11 @@ def run_stage(build_dir, jobs, label_args, log):
     return True, None, False
 
 
-def build(build_dir, jobs, log):
-    r = subprocess.run(["cmake", "--build", build_dir, "-j", str(jobs)], stdout=subprocess.PIPE,
-                       stderr=subprocess.STDOUT, text=True)
+def build(build_dir, jobs, log, targets=None):
+    cmd = ["cmake", "--build", build_dir, "-j", str(jobs)]
+    if targets:
+        cmd += ["--target"] + targets
+    r = subprocess.run(cmd, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
     log.write(r.stdout)
     return r.returncode == 0
 
@@ -137,9 +180,10 @@ def try_mutation(entry, path, args, log):
             f.write(mutated)
         log.write(f"\n===== {entry['id']} {path}: {entry['what']}\n")
         log.flush()
-        if not build(args.build_dir, args.jobs, log):
+        targets, stages = TREES[tree_of(entry)]
+        if not build(args.build_dir, args.jobs, log, targets):
             return "no-compile", ""
-        for labels in (["-LE", SLOW_LABELS], ["-L", SLOW_LABELS]):
+        for labels in stages:
             ok, failing, timed_out = run_stage(args.build_dir, args.jobs, labels, log)
             if not ok:
                 if timed_out is None:
@@ -188,8 +232,11 @@ def main():
     signal.signal(signal.SIGTERM, lambda *_: (_ for _ in ()).throw(KeyboardInterrupt()))
     rows = []
     log_path = os.path.join(args.build_dir, "mutation-round.log")
+    # Only what the round's trees need (everything as soon as src/ is among them).
+    trees = {tree_of(e) for e, _ in located}
+    targets = None if "src" in trees else TREES["bridge"][0]
     with open(log_path, "w", encoding="utf-8") as log:
-        if not build(args.build_dir, args.jobs, log):
+        if not build(args.build_dir, args.jobs, log, targets):
             sys.exit(f"the unmutated tree does not build, see {log_path}")
         try:
             for e, path in located:
@@ -201,9 +248,9 @@ def main():
         except KeyboardInterrupt:
             print("interrupted; files restored", file=sys.stderr)
         finally:
-            build(args.build_dir, args.jobs, log)  # leave the build matching the tree
+            build(args.build_dir, args.jobs, log, targets)  # leave the build matching the tree
 
-    diff = subprocess.run(["git", "-C", ROOT, "diff", "--stat", "--", "src"],
+    diff = subprocess.run(["git", "-C", ROOT, "diff", "--stat", "--", "src", "bridge"],
                           stdout=subprocess.PIPE, text=True).stdout
     table = ["| id | file | result | first failing test | s | fault |",
              "|---|---|---|---|---|---|"]
@@ -221,7 +268,7 @@ def main():
         with open(args.out, "w", encoding="utf-8") as f:
             f.write(report)
     if diff.strip():
-        sys.exit("src/ differs from the last commit after the round:\n" + diff)
+        sys.exit("src/ or bridge/ differs from the last commit after the round:\n" + diff)
 
 
 if __name__ == "__main__":

@@ -62,6 +62,7 @@ void PrintTo(const ControlTextCase &c, std::ostream *os) { *os << c.name; }
 
 const ControlTextCase kTexts[] = {
     {"On", "1\n", ControlCheck::kFree, '1'},
+    {"OnWithoutLineEnd", "1", ControlCheck::kFree, '1'},
     {"Off", "0\n", ControlCheck::kFree, '0'},
     {"Empty", "", ControlCheck::kFree, '0'},
     {"UpperR", "R\n", ControlCheck::kFree, '0'},

@@ -1,6 +1,7 @@
 // Label kinds from configurations, by the logger's name, model and field rules.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstring>
 #include <memory>
 #include <ostream>
@@ -95,11 +96,22 @@ const LabelCase kCases[] = {
     {"S0EmptyNameIsTheKey", "S02;;800\n", "S02", Resolution::kFound, LabelKind::kS0, "S02", ""},
     {"S0CapturedByAnEarlierWord", id(";PS01x;x\n") + "S01;Garage;800\n", "PS01x",
      Resolution::kFound, LabelKind::kS0, "S01", ""},
-    {"S0SameNameTwiceIsS02", "S01;Power;800\nS02;Power;1000\n", "Power", Resolution::kFound,
-     LabelKind::kS0, "S02", ""},
+    // A name that is the other input's file: the logger keeps the key.
+    {"S0SameNameTwiceIsS01", "S01;Power;800\nS02;Power;1000\n", "Power", Resolution::kFound,
+     LabelKind::kS0, "S01", ""},
+    {"S0SameNameTwiceS02KeepsItsKey", "S01;Power;800\nS02;Power;1000\n", "S02",
+     Resolution::kFound, LabelKind::kS0, "S02", ""},
+    {"S01NamedS02KeepsItsKey", "S01;S02;800\n", "S01", Resolution::kFound, LabelKind::kS0, "S01",
+     ""},
+    {"S02NamedS01KeepsItsKey", "S02;S01;800\n", "S02", Resolution::kFound, LabelKind::kS0, "S02",
+     ""},
     {"S0BeforeADeviceOfTheSameName", id(";Garage\n") + "S01;Garage\n", "Garage",
      Resolution::kFound, LabelKind::kS0, "S01", ""},
     {"Unknown", id(";Kitchen\n"), "Nobody", Resolution::kUnknown, LabelKind::kUnknown, "", ""},
+    {"OtherFamilyOfOneWithoutModel", "12A1B2C3D4E5F607;Odd\n", "Odd", Resolution::kNoDecoder,
+     LabelKind::kUnknown, "", ""},
+    {"ClimateModelPrefix", id(";Bath;QV-H2\n"), "Bath", Resolution::kFound, LabelKind::kClimate,
+     kId, "QV-H2"},
 };
 
 class LabelTable : public ::testing::TestWithParam<LabelCase> {};
@@ -166,6 +178,26 @@ TEST(LabelConfiguration, DeviceLinesBeyondTheTableAreCounted) {
   bridge::LabelInfo info;
   EXPECT_EQ(bridge::resolve_label(*model, "D255", info), Resolution::kFound);
   EXPECT_EQ(bridge::resolve_label(*model, "D256", info), Resolution::kUnknown);
+}
+
+TEST(LabelConfiguration, OnlySixteenHexDigitsBeforeASemicolonMakeADeviceLine) {
+  auto model = std::make_unique<bridge::ConfigModel>();
+  const std::string text = "# 10A1B2C3D4E5F607 is gone\n0" + id(";Kitchen\n");
+  bridge::config_set_text(*model, text.c_str(), text.size());
+  ASSERT_EQ(model->device_count, 1u);
+  EXPECT_STREQ(model->devices[0].id.data(), kId);
+}
+
+// A device is never placed on a label that stands for another device.
+TEST(LabelConfiguration, TwinNamesPlaceOnlyTheFirstDevice) {
+  auto model = std::make_unique<bridge::ConfigModel>();
+  const std::string text = id(";Twin\n") + "10A1B2C3D4E5F607;Twin\n";
+  bridge::config_set_text(*model, text.c_str(), text.size());
+  std::array<char, bridge::kLabelSize> label{};
+  bridge::LabelInfo info;
+  EXPECT_TRUE(bridge::place_of(*model, kId, label, info));
+  EXPECT_STREQ(label.data(), "Twin");
+  EXPECT_FALSE(bridge::place_of(*model, "10A1B2C3D4E5F607", label, info));
 }
 
 TEST(LabelConfiguration, RefusedNamesAreMarked) {

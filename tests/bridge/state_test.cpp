@@ -99,6 +99,19 @@ TEST_F(BridgeStateTest, ABadFileIsLoggedOnceAndAgainOnlyAfterAReload) {
   EXPECT_EQ(log.count("Kitchenv.txt"), 2) << log.text();
 }
 
+// File times are coarse: two rewrites may carry one time, and each is news.
+TEST_F(BridgeStateTest, ARewriteWithTheSameFileTimeIsPublished) {
+  start();
+  put("Kitchenv.txt", "21.500\n", 0);
+  struct stat st {};
+  ASSERT_EQ(stat(dir.file("out/Kitchenv.txt").c_str(), &st), 0);
+  write_file(dir.file("out/Kitchenv.txt"), "21.625\n");
+  const timespec same[2] = {st.st_mtim, st.st_mtim};
+  ASSERT_EQ(utimensat(AT_FDCWD, dir.file("out/Kitchenv.txt").c_str(), same, 0), 0);
+  state->on_file("Kitchenv.txt", at(1));
+  EXPECT_EQ(sink.last(topic("Kitchen/temperature")), "21.625");
+}
+
 TEST_F(BridgeStateTest, AnEmptyFileIsOneBeingWrittenAndPassesSilently) {
   start();
   put("Kitchenv.txt", "", 0);  // a scan can meet the moment between truncation and write
@@ -150,11 +163,16 @@ TEST_F(BridgeStateTest, FilesFoundAtStartKeepTheirAgeFromTheFileTime) {
   ASSERT_EQ(utimensat(AT_FDCWD, dir.file("out/Kitchenv.txt").c_str(), old_times, 0), 0);
   const timespec fresh[2] = {{1700000000 - 3, 0}, {1700000000 - 3, 0}};
   ASSERT_EQ(utimensat(AT_FDCWD, dir.file("out/Meterv.txt").c_str(), fresh, 0), 0);
+  write_file(dir.file("out/Garagev.txt"), "1542\n");
+  const timespec ahead[2] = {{1700000000 + 100, 0}, {1700000000 + 100, 0}};
+  ASSERT_EQ(utimensat(AT_FDCWD, dir.file("out/Garagev.txt").c_str(), ahead, 0), 0);
   start();
   EXPECT_EQ(sink.last(topic("Kitchen/temperature")), "21.500");
   EXPECT_EQ(sink.last(topic("Kitchen/available")), "offline");
   EXPECT_EQ(sink.last(topic("Meter/available")), "online");
   EXPECT_EQ(state->service(at(0)), at(7000).mono) << "Meter goes stale 10 s after its file time";
+  state->service(at(10000));
+  EXPECT_EQ(sink.last(topic("Garage/available")), "offline") << "a file time ahead counts as now";
   std::string prom;
   state->format_prom(at(0), prom);
   EXPECT_NE(prom.find("kelvinlog_value_age_seconds{label=\"Kitchen\",id=\"28FF4A1B02170312\"} 100.000"),
@@ -170,7 +188,7 @@ TEST_F(BridgeStateTest, FilesFoundAtStartKeepTheirAgeFromTheFileTime) {
 TEST_F(BridgeStateTest, AConnectPublishesTheWholeStateAgain) {
   opt.ha_discovery = true;
   opt.allow_control = true;
-  write_file(dir.file("out/Metero.txt"), "1\n");
+  write_file(dir.file("out/Metero.txt"), "1");  // on, also without a line end
   start();
   sink.up = false;
   put("Meterv.txt", kCounterFile, 0);

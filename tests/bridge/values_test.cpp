@@ -140,6 +140,8 @@ const JunkCase kJunk[] = {
     {"ClimateWidePadded", LabelKind::kClimate, " -10.125;50;45;10;1\n" + kClimateHeader},
     {"ClimateTwoDecimals", LabelKind::kClimate, "  85.00;50;45;10;1\n" + kClimateHeader},
     {"ClimateRlfOver255", LabelKind::kClimate, " 85.000;256;45;10;1\n" + kClimateHeader},
+    {"ClimateRliOver255", LabelKind::kClimate, " 85.000;50;256;10;1\n" + kClimateHeader},
+    {"ClimateRlqOver255", LabelKind::kClimate, " 85.000;50;45;256;1\n" + kClimateHeader},
     {"ClimateLedTwo", LabelKind::kClimate, " 85.000;50;45;10;2\n" + kClimateHeader},
     {"ClimateFieldMissing", LabelKind::kClimate, " 85.000;50;45;10\n" + kClimateHeader},
     {"ClimateHeaderWithoutDegreeSign", LabelKind::kClimate,

@@ -84,7 +84,9 @@ TEST_P(RegularFile, OnlyARegularFileOpens) {
     EXPECT_EQ(fcntl(fd, F_GETFD) & FD_CLOEXEC, FD_CLOEXEC);
     struct stat st {};
     ASSERT_EQ(fstat(fd, &st), 0);
-    if (c.object == Object::kNothing) EXPECT_EQ(st.st_mode & 07777, 0664u);
+    if (c.object == Object::kNothing) {
+      EXPECT_EQ(st.st_mode & 07777, 0664u);
+    }
     close(fd);
   } else {
     EXPECT_EQ(fd, -1);
