@@ -76,6 +76,16 @@ void BridgeState::follow_config() {
   for (std::size_t i = 0; i < pending; ++i) retract(*moves[i].entry);
 }
 
+void BridgeState::remove_entities(const LabelInfo &from, const LabelInfo *keep) {
+  const DiscoveryScope sc = scope();
+  std::array<Entity, kMaxFields + 1> entities{};
+  const std::size_t n = label_entities(from, opt_.allow_control, entities);
+  for (std::size_t i = 0; i < n; ++i) {
+    if (keep != nullptr && has_entity(*keep, opt_.allow_control, entities[i])) continue;
+    sink_.publish(discovery_topic(sc, from, entities[i]).c_str(), "", 0, 1, true);
+  }
+}
+
 void BridgeState::relabel(LabelEntry &e, const std::array<char, kLabelSize> &label,
                           const LabelInfo &info) {
   log_line("'%s' (%s) is now '%s': its topics move there", shown(e.label.data()).data(),
@@ -84,13 +94,7 @@ void BridgeState::relabel(LabelEntry &e, const std::array<char, kLabelSize> &lab
     if (opt_.ha_discovery) {
       // Only entities the device no longer has are removed; the others are
       // updated in place below, with the same unique ids.
-      const DiscoveryScope sc = scope();
-      std::array<Entity, kMaxFields + 1> entities{};
-      const std::size_t n = label_entities(e.info, opt_.allow_control, entities);
-      for (std::size_t i = 0; i < n; ++i) {
-        if (has_entity(info, opt_.allow_control, entities[i])) continue;
-        sink_.publish(discovery_topic(sc, e.info, entities[i]).c_str(), "", 0, 1, true);
-      }
+      remove_entities(e.info, &info);
     }
     clear_level(e.level.data());
   }

@@ -96,6 +96,9 @@ class BridgeState {
   void publish_discovery(LabelEntry &e);
   void publish_text(const char *leaf, const LabelEntry &e, const char *payload, int qos);
   void retract(LabelEntry &e);
+  // Empties the retained discovery configs of the entities of `from`: all of
+  // them, or with `keep` only those that a device read as `keep` lacks.
+  void remove_entities(const LabelInfo &from, const LabelInfo *keep);
   // The configuration changed: labels whose device now has another label
   // move there, the others that are gone are retracted.
   void follow_config();

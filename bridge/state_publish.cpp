@@ -69,14 +69,7 @@ void BridgeState::retract(LabelEntry &e) {
   log_line("'%s' is no longer %s %s; its topics are cleared", shown(e.label.data()).data(),
            kind_name(e.info.kind), e.info.id.data());
   if (sink_.connected()) {
-    if (opt_.ha_discovery) {
-      const DiscoveryScope sc = scope();
-      std::array<Entity, kMaxFields + 1> entities{};
-      const std::size_t n = label_entities(e.info, opt_.allow_control, entities);
-      for (std::size_t i = 0; i < n; ++i) {
-        sink_.publish(discovery_topic(sc, e.info, entities[i]).c_str(), "", 0, 1, true);
-      }
-    }
+    if (opt_.ha_discovery) remove_entities(e.info, nullptr);
     clear_level(e.level.data());
   }
   e = LabelEntry{};
