@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <limits>
 
 #include "app/options.h"
 #include "core/text.h"
@@ -42,7 +43,7 @@ void FakeClock::install(std::time_t start) {
   now = start;
   ticks = 0;
   waits = 0;
-  wait_limit = 1L << 40;
+  wait_limit = std::numeric_limits<long>::max();  // no limit
   paused_seconds = 0;
   core::install_clock(&kFakeClock);
 }
