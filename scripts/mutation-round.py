@@ -114,18 +114,27 @@ FAIL_RE = re.compile(r"Test\s+#\d+: (\S+) [ .]*(\*\*\*)?(.*?)\s+[\d.]+ sec")
 GTEST_FAIL_RE = re.compile(r"^\[  FAILED  \] (\S+)", re.M)
 
 
+def output_within(proc, limit_s, log):
+    """The output of `proc`, started in a session of its own, logged; None when it
+    ran past `limit_s` and its group was killed."""
+    try:
+        out, _ = proc.communicate(timeout=limit_s)
+    except subprocess.TimeoutExpired:
+        os.killpg(proc.pid, signal.SIGKILL)  # the group of the process started by the caller
+        out, _ = proc.communicate()
+        log.write(out)
+        return None
+    log.write(out)
+    return out
+
+
 def run_program(build_dir, program, log):
     """Runs one test program whole; returns (passed, first failing test, timed out)."""
     proc = subprocess.Popen([os.path.join(build_dir, program)], cwd=build_dir, stdout=subprocess.PIPE,
                             stderr=subprocess.STDOUT, text=True, start_new_session=True)
-    try:
-        out, _ = proc.communicate(timeout=PROGRAM_LIMIT_S)
-    except subprocess.TimeoutExpired:
-        os.killpg(proc.pid, signal.SIGKILL)  # the group of the program started just above
-        out, _ = proc.communicate()
-        log.write(out)
+    out = output_within(proc, PROGRAM_LIMIT_S, log)
+    if out is None:
         return False, "(stage stalled)", None
-    log.write(out)
     if proc.returncode == 0:
         return True, None, False
     m = GTEST_FAIL_RE.search(out)
@@ -140,14 +149,9 @@ def run_stage(build_dir, jobs, label_args, log):
            "--timeout", "120"] + label_args
     proc = subprocess.Popen(cmd, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True,
                             start_new_session=True)
-    try:
-        out, _ = proc.communicate(timeout=STAGE_LIMIT_S)
-    except subprocess.TimeoutExpired:
-        os.killpg(proc.pid, signal.SIGKILL)  # the group of the ctest started just above
-        out, _ = proc.communicate()
-        log.write(out)
+    out = output_within(proc, STAGE_LIMIT_S, log)
+    if out is None:
         return False, "(stage stalled)", None
-    log.write(out)
     for m in FAIL_RE.finditer(out):
         status = m.group(3)
         if "Passed" in status or "Skipped" in status or "Not Run" in status:
